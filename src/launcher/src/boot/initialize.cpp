@@ -1,0 +1,28 @@
+#include "launcher/src/boot/initialize.h"
+
+#include <ios>
+#include <string>
+#include <vector>
+
+#include "base/logger.h"
+#include "launcher/src/launcher.h"
+#include "os/command_line.h"
+
+void Initialize() {
+  Logger::Instance().Open("launcher", std::ios_base::app);
+  LOG("[Cmd]:{}", os::ProcessNarrowCommandLine());
+}
+
+int RunLauncher() {
+  Initialize();
+  {
+    std::vector<std::u16string> arguments = os::CommandLineToArgv(os::ProcessCommandLine());
+    std::vector<const char16_t*> argv;
+    argv.reserve(arguments.size() + 1);
+    for (const auto& argument : arguments) argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    LaunchTarget(static_cast<int>(arguments.size()), argv.data());
+  }
+  Logger::Instance().Close();
+  return 0;
+}

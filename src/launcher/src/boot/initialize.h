@@ -1,0 +1,9 @@
+#pragma once
+
+// Brings up the process-wide services a request needs, in their order. No step stops the process:
+// a step that fails leaves its service reduced and start-up goes on.
+void Initialize();
+
+// The whole run of the launcher after the system entry point: start-up, dispatch of the
+// command line, shutdown. Always returns 0.
+int RunLauncher();
