@@ -26,6 +26,13 @@ TEST(ClientTable, NamesAndUnknownIds) {
   for (const auto& c : cases) EXPECT_EQ(GetClientName(c.id), c.name) << c.id;
 }
 
+TEST(ClientTable, IdsByName) {
+  EXPECT_EQ(FindClientId("VelEmulator"), 110002);
+  EXPECT_EQ(FindClientId("VelAppstore"), 200001);
+  EXPECT_EQ(FindClientId("UNKNOWN"), std::nullopt);
+  EXPECT_EQ(FindClientId("velemulator"), std::nullopt);
+}
+
 TEST(ClientTable, IpcInitedMutexNames) {
   EXPECT_EQ(MakeIpcInitedMutexName(110009, true), "Global\\tamrisk_ipc_inited_VelLauncher");
   EXPECT_EQ(MakeIpcInitedMutexName(110009, false), "tamrisk_ipc_inited_VelLauncher");

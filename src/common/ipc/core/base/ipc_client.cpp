@@ -70,6 +70,14 @@ std::string GetClientName(IpcClientId id) {
   return found->name;
 }
 
+std::optional<IpcClientId> FindClientId(std::string_view name) {
+  if (name == kUnknownClientName) return std::nullopt;
+  for (const ClientRow& row : kClientRows) {
+    if (name == row.name) return row.id;
+  }
+  return std::nullopt;
+}
+
 std::string MakeIpcInitedMutexName(IpcClientId id, bool global) {
   return fmt::format("{}tamrisk_ipc_inited_{}", global ? "Global\\" : "", GetClientName(id));
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 // Every process of the product family that takes part in messaging is a client with a fixed id and
 // name. The name is the key of everything else: a client receives on the channel of that name and
@@ -24,6 +26,9 @@ inline constexpr const char* kUnknownClientName = "UNKNOWN";
 
 // The client's name, or "UNKNOWN" for an id without one (0 and 110007 have that name too).
 std::string GetClientName(IpcClientId id);
+
+// The id of a named client; nothing for "UNKNOWN" and names outside the table.
+std::optional<IpcClientId> FindClientId(std::string_view name);
 
 // "{prefix}tamrisk_ipc_inited_{name}": the prefix is "Global\" in the machine-wide namespace and
 // empty in the session's.

@@ -2,7 +2,9 @@
 
 #include <utility>
 
+#include "base/registry.h"
 #include "base/text_encoding.h"
+#include "install/install_context.h"
 
 namespace ipc {
 namespace {
@@ -87,6 +89,22 @@ nlohmann::json RecvTableJson(const IpcRecvTable& table) {
         {KeyJson(key), nlohmann::json{{"total", record.total}, {"avg_cost", record.avg_cost}}}));
   }
   return array;
+}
+
+IpcQualityMonitor::Store IpcQualityMonitor::RegistryStore() {
+  // The key is read at each use: the installation environment may be set up after the monitor.
+  const auto key = [] { return InstallContext::Instance().RegistryKey(ComponentId::kProduct); };
+  return {
+      [key](std::u16string_view name, std::u16string_view fallback) {
+        return RegistryReadString(kHkeyCurrentUser, key(), name, fallback);
+      },
+      [key](std::u16string_view name, std::u16string_view text) {
+        return RegistryWriteString(kHkeyCurrentUser, key(), name, text);
+      },
+      [key](std::u16string_view name) {
+        return RegistryDeleteValues(key(), {std::u16string(name)});
+      },
+  };
 }
 
 IpcQualityMonitor::IpcQualityMonitor(Store store) : store_(std::move(store)) {}
