@@ -208,8 +208,24 @@ class MappedView {
  public:
   MappedView() = default;
   ~MappedView() { Unmap(); }
-  MappedView(MappedView&& other) noexcept;
-  MappedView& operator=(MappedView&& other) noexcept;
+  MappedView(MappedView&& other) noexcept
+      : data_(other.data_), length_(other.length_), owner_(other.owner_) {
+    other.data_ = nullptr;
+    other.length_ = 0;
+    other.owner_ = nullptr;
+  }
+  MappedView& operator=(MappedView&& other) noexcept {
+    if (this != &other) {
+      Unmap();
+      data_ = other.data_;
+      length_ = other.length_;
+      owner_ = other.owner_;
+      other.data_ = nullptr;
+      other.length_ = 0;
+      other.owner_ = nullptr;
+    }
+    return *this;
+  }
   MappedView(const MappedView&) = delete;
   MappedView& operator=(const MappedView&) = delete;
 
