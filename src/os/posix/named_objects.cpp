@@ -39,9 +39,7 @@ using Word = std::atomic_ref<std::uint32_t>;
 
 }  // namespace
 
-// The process's record of one object file. The handle and every view of a file mapping hold
-// a reference; the last one out releases the lock and, when it was the last holder anywhere,
-// removes the file.
+// The process's record of one object file, behind each handle.
 struct ObjectFile {
   int fd = -1;
   ObjectKind kind = ObjectKind::kMutex;
@@ -49,7 +47,6 @@ struct ObjectFile {
   std::string path;
   std::size_t file_size = 0;
   void* memory = nullptr;  // mutex, semaphore, event: the object's page
-  std::atomic<int> references{1};
 
   std::uint32_t* words() const { return static_cast<std::uint32_t*>(memory); }
   pthread_mutex_t* mutex() const { return static_cast<pthread_mutex_t*>(memory); }
@@ -63,10 +60,9 @@ struct ObjectFactory {
   static ObjectFile* FileOf(const ObjectHandle& handle) {
     return static_cast<ObjectFile*>(handle.native());
   }
-  static void SetView(MappedView& view, void* data, std::size_t length, ObjectFile* owner) {
+  static void SetView(MappedView& view, void* data, std::size_t length) {
     view.data_ = data;
     view.length_ = length;
-    view.owner_ = owner;
   }
 };
 
@@ -183,20 +179,21 @@ bool OwnedInThisProcess(pthread_mutex_t* mutex) {
 }
 
 void ReleaseFile(ObjectFile* file) {
-  if (file == nullptr || file->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-  if (file->named && LockMark(file->fd, F_WRLCK, false) == 0 && StillAtPath(file->fd, file->path)) {
-    // The write lock means no other handle is open anywhere: the object ends here.
-    ::unlink(file->path.c_str());
-  }
-  if (file->memory != nullptr) {
-    if (file->kind == ObjectKind::kMutex && OwnedInThisProcess(file->mutex())) {
-      // The kernel still finds the mutex through its owner's robust list when that thread ends,
-      // so its page stays mapped; the lock goes now, as the handle does on Windows.
-      LockMark(file->fd, F_UNLCK, false);
-    } else {
-      ::munmap(file->memory, file->file_size);
+  if (file == nullptr) return;
+  if (file->named) {
+    if (LockMark(file->fd, F_WRLCK, false) == 0 && StillAtPath(file->fd, file->path)) {
+      // The write lock means no other handle is open anywhere: the object ends here.
+      ::unlink(file->path.c_str());
     }
+    // Dropped explicitly: a view or a kept page still refers to the open file, and the lock
+    // would otherwise live as long as that.
+    LockMark(file->fd, F_UNLCK, false);
   }
+  // An owned mutex keeps its page: the kernel still finds the mutex through its owner's robust
+  // list when that thread ends.
+  const bool keep_page = file->memory != nullptr && file->kind == ObjectKind::kMutex &&
+                         OwnedInThisProcess(file->mutex());
+  if (file->memory != nullptr && !keep_page) ::munmap(file->memory, file->file_size);
   ::close(file->fd);
   delete file;
 }
@@ -626,8 +623,7 @@ OpenResult<MappedView> MappedView::Map(const FileMapping& mapping) {
     result.error = ErrorFromErrno(errno);
     return result;
   }
-  file->references.fetch_add(1, std::memory_order_relaxed);
-  ObjectFactory::SetView(result.object, data, file->file_size, file);
+  ObjectFactory::SetView(result.object, data, file->file_size);
   return result;
 }
 
@@ -640,10 +636,8 @@ ErrorCode MappedView::QueryRegionSize(std::size_t& size) const {
 void MappedView::Unmap() {
   if (data_ == nullptr) return;
   ::munmap(data_, length_);
-  ReleaseFile(static_cast<ObjectFile*>(owner_));
   data_ = nullptr;
   length_ = 0;
-  owner_ = nullptr;
 }
 
 std::size_t PageSize() {
