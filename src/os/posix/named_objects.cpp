@@ -20,6 +20,10 @@
 #include "os/named_objects.h"
 #include "os/object_names.h"
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace os {
 namespace {
 
@@ -172,9 +176,15 @@ bool StillAtPath(int fd, const std::string& path) {
   return opened.st_dev == current.st_dev && opened.st_ino == current.st_ino;
 }
 
-// Whether a thread of this process owns the mutex (glibc keeps the owner's thread id).
+// glibc keeps the owning thread's id in the mutex.
+int OwnerOf(pthread_mutex_t* mutex) {
+  return __atomic_load_n(&mutex->__data.__owner, __ATOMIC_RELAXED);
+}
+
+bool OwnedByCallingThread(pthread_mutex_t* mutex) { return OwnerOf(mutex) == ::gettid(); }
+
 bool OwnedInThisProcess(pthread_mutex_t* mutex) {
-  const int owner = __atomic_load_n(&mutex->__data.__owner, __ATOMIC_RELAXED);
+  const int owner = OwnerOf(mutex);
   return owner > 0 && ::syscall(SYS_tgkill, ::getpid(), owner, 0) == 0;
 }
 
@@ -425,6 +435,13 @@ WaitResult NamedMutex::Wait(std::uint32_t timeout_ms) const {
     case EOWNERDEAD:
       // Ours now; made consistent at once so that only this wait reports the death.
       ::pthread_mutex_consistent(mutex);
+#if defined(__SANITIZE_THREAD__)
+      // The thread sanitizer takes this result of a timed lock for a failure; tell it.
+      if (timeout_ms != 0 && timeout_ms != kInfiniteWait) {
+        __tsan_mutex_pre_lock(mutex, __tsan_mutex_try_lock);
+        __tsan_mutex_post_lock(mutex, __tsan_mutex_try_lock, 0);
+      }
+#endif
       return {WaitStatus::kAbandoned};
     case EBUSY:
     case ETIMEDOUT:
@@ -437,6 +454,8 @@ WaitResult NamedMutex::Wait(std::uint32_t timeout_ms) const {
 ErrorCode NamedMutex::Release() const {
   ObjectFile* file = FileOf(*this);
   if (file == nullptr) return kErrorInvalidHandle;
+  // Asked before unlocking: only the owner may even try.
+  if (!OwnedByCallingThread(file->mutex())) return kErrorNotOwner;
   const int result = ::pthread_mutex_unlock(file->mutex());
   if (result == EPERM) return kErrorNotOwner;
   return ErrorFromErrno(result);
