@@ -181,7 +181,23 @@ int OwnerOf(pthread_mutex_t* mutex) {
   return __atomic_load_n(&mutex->__data.__owner, __ATOMIC_RELAXED);
 }
 
-bool OwnedByCallingThread(pthread_mutex_t* mutex) { return OwnerOf(mutex) == ::gettid(); }
+// gettid is a system call; a release asks for it every time, so each thread keeps its own.
+// A child made by fork starts again from 0 (its forking thread has a new id).
+thread_local int cached_thread_id = 0;
+
+int CallingThreadId() {
+  if (cached_thread_id == 0) {
+    static const bool registered =
+        ::pthread_atfork(nullptr, nullptr, [] { cached_thread_id = 0; }) == 0;
+    (void)registered;
+    cached_thread_id = ::gettid();
+  }
+  return cached_thread_id;
+}
+
+bool OwnedByCallingThread(pthread_mutex_t* mutex) {
+  return OwnerOf(mutex) == CallingThreadId();
+}
 
 bool OwnedInThisProcess(pthread_mutex_t* mutex) {
   const int owner = OwnerOf(mutex);
