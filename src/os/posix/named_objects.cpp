@@ -19,6 +19,7 @@
 
 #include "os/named_objects.h"
 #include "os/object_names.h"
+#include "os/posix/wait_any_fallback.h"
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -585,6 +586,20 @@ WaitResult NamedEvent::Wait(std::uint32_t timeout_ms) const {
   return WaitForAnyEvent(std::span<const NamedEvent* const>(&self, 1), timeout_ms);
 }
 
+namespace {
+
+// Set once futex_waitv turned out to be missing.
+std::atomic<bool>& NoWaitv() {
+  static std::atomic<bool> missing{false};
+  return missing;
+}
+
+}  // namespace
+
+void UseWaitAnyFallback(bool use) {
+  NoWaitv().store(use);
+}
+
 WaitResult WaitForAnyEvent(std::span<const NamedEvent* const> events, std::uint32_t timeout_ms) {
   if (events.empty() || events.size() > kMaximumWaitObjects) return Failed(kErrorInvalidParameter);
   std::uint32_t* words[kMaximumWaitObjects];
@@ -596,7 +611,6 @@ WaitResult WaitForAnyEvent(std::span<const NamedEvent* const> events, std::uint3
     sequences[i] = &words[i][kEventSequence];
   }
   const Deadline deadline(timeout_ms);
-  static std::atomic<bool> no_waitv{false};
   for (;;) {
     // Sequences first: a set after this read changes one of them, and the kernel's compare
     // refuses to sleep.
@@ -609,9 +623,9 @@ WaitResult WaitForAnyEvent(std::span<const NamedEvent* const> events, std::uint3
     int error;
     if (events.size() == 1) {
       error = FutexWait(sequences[0], seen[0], deadline.absolute());
-    } else if (!no_waitv.load(std::memory_order_relaxed)) {
+    } else if (!NoWaitv().load(std::memory_order_relaxed)) {
       error = FutexWaitAny(sequences, seen, events.size(), deadline.absolute());
-      if (error == ENOSYS) no_waitv.store(true, std::memory_order_relaxed);
+      if (error == ENOSYS) NoWaitv().store(true, std::memory_order_relaxed);
     } else {
       // Kernels without futex_waitv: short sleeps on the first event between looks at all.
       Deadline slice(1);
