@@ -1,6 +1,5 @@
 #include "install/install_context.h"
 
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
@@ -10,6 +9,7 @@
 #include "base/text_encoding.h"
 #include "os/clock.h"
 #include "os/md5.h"
+#include "os/path_rules.h"
 #include "os/paths.h"
 #include "os/shell_folder.h"
 #include "os/version_info.h"
@@ -192,8 +192,7 @@ std::u16string KnownFolderPath(int csidl, std::u16string_view fallback) {
 
 std::u16string NormalizeInstallPath(std::u16string_view path) {
   if (path.empty()) return std::u16string(path);
-  std::u16string normal =
-      std::filesystem::path(std::u16string(path)).lexically_normal().u16string();
+  std::u16string normal = os::LexicallyNormal(path, os::NativePathStyle());
   if (normal.size() > 4 && (normal.starts_with(u"\\\\?\\") || normal.starts_with(u"\\\\.\\"))) {
     normal.erase(0, 4);
   }

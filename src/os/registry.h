@@ -67,7 +67,8 @@ class RegistryKey {
   // holds them (else 234 and the needed size in `*size`). `type`, `data` may be null.
   ErrorCode QueryValue(std::u16string_view name, std::uint32_t* type, std::uint8_t* data,
                        std::uint32_t* size) const;
-  // RegSetValueExW: the bytes are stored as given, whatever the type.
+  // RegSetValueExW: the bytes are stored as given, whatever the type. (Windows also stores a NUL
+  // that directly follows string data in memory; pass strings with their NUL.)
   ErrorCode SetValue(std::u16string_view name, std::uint32_t type,
                      std::span<const std::uint8_t> data);
   // RegDeleteValueW: 2 when the value is missing.

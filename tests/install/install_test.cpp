@@ -329,7 +329,7 @@ TEST(InstallPaths, KnownFolderPathFallsBackOnlyWhenTheShellHasNothing) {
             os::ShellFolderPath(os::kCsidlProgramFiles));
   EXPECT_EQ(KnownFolderPath(os::kCsidlProgramFiles, u"fallback"),
             os::ShellFolderPath(os::kCsidlProgramFiles));
-  EXPECT_EQ(KnownFolderPath(0x7F00, u"fallback"), u"fallback");
+  EXPECT_EQ(KnownFolderPath(0x00FE, u"fallback"), u"fallback");
 }
 
 TEST(ProductFolders, ExecutableNames) {

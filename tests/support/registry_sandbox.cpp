@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "os/child_process.h"
 #include "os/text.h"
@@ -59,9 +60,11 @@ bool SetRawValue(os::RegistryRoot root, std::u16string_view path, std::u16string
   if (os::RegistryKey::Create(root, path, os::kKeyRead | os::kKeyWrite, key) != os::kErrorSuccess) {
     return false;
   }
-  return key.SetValue(name, type,
-                      std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                bytes.size())) == os::kErrorSuccess;
+  // The registry counts a NUL that directly follows string data as part of it: the copy is
+  // followed by non-zero bytes so that the value holds exactly the bytes given.
+  std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
+  copy.insert(copy.end(), {0xFF, 0xFF, 0xFF, 0xFF});
+  return key.SetValue(name, type, std::span(copy.data(), bytes.size())) == os::kErrorSuccess;
 }
 
 std::string Utf16LeBytes(std::u16string_view text, bool with_nul) {
