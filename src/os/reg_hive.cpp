@@ -67,15 +67,24 @@ std::optional<std::uint32_t> ParseHexNumber(std::string_view s, std::size_t max_
 // "xx,xx,..." with blanks around the bytes; a trailing comma is tolerated.
 std::optional<std::vector<std::uint8_t>> ParseHexBytes(std::string_view s) {
   std::vector<std::uint8_t> bytes;
-  s = Trim(s);
-  while (!s.empty()) {
-    const std::size_t comma = s.find(',');
-    const std::string_view token = Trim(s.substr(0, comma));
-    const auto byte = ParseHexNumber(token, 2);
-    if (!byte) return std::nullopt;
-    bytes.push_back(static_cast<std::uint8_t>(*byte));
-    if (comma == std::string_view::npos) break;
-    s = Trim(s.substr(comma + 1));
+  bytes.reserve(s.size() / 3 + 1);
+  std::size_t i = 0;
+  auto skip_blanks = [&] {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r')) ++i;
+  };
+  skip_blanks();
+  while (i < s.size()) {
+    const int high = HexDigit(s[i]);
+    if (high < 0) return std::nullopt;
+    int value = high;
+    ++i;
+    if (i < s.size() && HexDigit(s[i]) >= 0) value = value * 16 + HexDigit(s[i++]);
+    bytes.push_back(static_cast<std::uint8_t>(value));
+    skip_blanks();
+    if (i >= s.size()) break;
+    if (s[i] != ',') return std::nullopt;
+    ++i;
+    skip_blanks();
   }
   return bytes;
 }
@@ -101,26 +110,27 @@ std::optional<std::string> ParseQuoted(std::string_view& s) {
   return std::nullopt;
 }
 
+constexpr char kHexDigits[] = "0123456789abcdef";
+
 // Lower-case hexadecimal with at least `width` digits.
-std::string Hex(std::uint32_t value, int width) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string digits;
+void AppendHex(std::string& out, std::uint32_t value, int width) {
+  char digits[8];
+  int count = 0;
   do {
-    digits.insert(digits.begin(), kDigits[value & 0xF]);
+    digits[count++] = kHexDigits[value & 0xF];
     value >>= 4;
   } while (value != 0);
-  if (static_cast<int>(digits.size()) < width) digits.insert(0, width - digits.size(), '0');
-  return digits;
+  for (int i = count; i < width; ++i) out.push_back('0');
+  while (count > 0) out.push_back(digits[--count]);
 }
 
-std::string Quote(std::u16string_view text) {
-  std::string quoted(1, '"');
+void AppendQuoted(std::string& out, std::u16string_view text) {
+  out.push_back('"');
   for (const char c : PortableUtf16ToUtf8(text)) {
-    if (c == '\\' || c == '"') quoted.push_back('\\');
-    quoted.push_back(c);
+    if (c == '\\' || c == '"') out.push_back('\\');
+    out.push_back(c);
   }
-  quoted.push_back('"');
-  return quoted;
+  out.push_back('"');
 }
 
 std::vector<std::uint8_t> Utf16LeBytes(std::u16string_view text, bool terminate) {
@@ -417,35 +427,57 @@ std::string FormatRegText(const RegHive& hive, std::u16string_view root_name) {
   const std::string root = PortableUtf16ToUtf8(root_name);
 
   auto write_key = [&](const std::string& path, const RegHive::Key& key) {
-    out += "\n[" + path + "]\n";
-    for (const auto& [folded, value] : key.values) {
-      std::string line = value.name.empty() ? std::string("@") : Quote(value.name);
-      line += '=';
+    out += "\n[";
+    out += path;
+    out += "]\n";
+    // Values in the order of their folded names, so that equal hives give equal files.
+    std::vector<const std::pair<const std::u16string, RegValue>*> sorted;
+    sorted.reserve(key.values.size());
+    for (const auto& entry : key.values) sorted.push_back(&entry);
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto* a, const auto* b) { return a->first < b->first; });
+    for (const auto* entry : sorted) {
+      const RegValue& value = entry->second;
+      const std::size_t line_start = out.size();
+      if (value.name.empty()) {
+        out.push_back('@');
+      } else {
+        AppendQuoted(out, value.name);
+      }
+      out.push_back('=');
       if (const auto text = PlainText(value)) {
-        line += Quote(*text);
+        AppendQuoted(out, *text);
       } else if (value.type == kRegDword && value.data.size() == 4) {
         const auto& d = value.data;
-        line += "dword:" + Hex(static_cast<std::uint32_t>(d[0]) | (d[1] << 8) | (d[2] << 16) |
-                                   (static_cast<std::uint32_t>(d[3]) << 24),
-                               8);
+        out += "dword:";
+        AppendHex(out,
+                  static_cast<std::uint32_t>(d[0]) | (d[1] << 8) | (d[2] << 16) |
+                      (static_cast<std::uint32_t>(d[3]) << 24),
+                  8);
       } else {
-        line += value.type == kRegBinary ? std::string("hex:") : "hex(" + Hex(value.type, 1) + "):";
-        std::size_t column = line.size();
+        if (value.type == kRegBinary) {
+          out += "hex:";
+        } else {
+          out += "hex(";
+          AppendHex(out, value.type, 1);
+          out += "):";
+        }
+        std::size_t column = out.size() - line_start;
         for (std::size_t i = 0; i < value.data.size(); ++i) {
           if (i > 0) {
-            line += ',';
+            out.push_back(',');
             ++column;
             if (column > 76) {
-              line += "\\\n  ";
+              out += "\\\n  ";
               column = 2;
             }
           }
-          line += Hex(value.data[i], 2);
+          out.push_back(kHexDigits[value.data[i] >> 4]);
+          out.push_back(kHexDigits[value.data[i] & 0xF]);
           column += 2;
         }
       }
-      out += line;
-      out += '\n';
+      out.push_back('\n');
     }
   };
 

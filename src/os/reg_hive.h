@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "os/error.h"
@@ -30,7 +31,7 @@ class RegHive {
  public:
   struct Key {
     std::u16string name;                                      // as first created
-    std::map<std::u16string, RegValue> values;                // by folded name
+    std::unordered_map<std::u16string, RegValue> values;      // by folded name
     std::map<std::u16string, std::unique_ptr<Key>> children;  // by folded name
   };
 

@@ -316,7 +316,8 @@ ErrorCode RegistryKey::DeleteValue(std::u16string_view name) {
   name = UpToNul(name);
   const HiveFile hive = HiveFor(root_);
   // A value that is not there needs no lock, and leaves a read-only hive untouched.
-  if (const RegHive::Key* key = Load(hive).Find(path_);
+  const RegHive current = Load(hive);
+  if (const RegHive::Key* key = current.Find(path_);
       key != nullptr && RegHive::FindValue(*key, name) == nullptr) {
     return kErrorFileNotFound;
   }
