@@ -158,6 +158,18 @@ void Read(const json& j, Record& record) {
 
 }  // namespace
 
+json ParsePayloadText(std::u16string_view text) {
+  const auto limit_depth = [](int depth, json::parse_event_t event, json&) {
+    if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
+        depth >= kMaxPayloadDepth) {
+      throw json::parse_error::create(
+          101, 0, "nesting deeper than " + std::to_string(kMaxPayloadDepth) + " levels", nullptr);
+    }
+    return true;
+  };
+  return json::parse(text.begin(), text.end(), limit_depth);
+}
+
 void to_json(json& j, const OpenFileInfo& record) {
   Write(j, record);
 }

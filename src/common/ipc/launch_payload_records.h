@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -119,6 +120,15 @@ struct ShowWindowInfo {
   std::int32_t cmd_show = 0;  // required
   std::optional<std::int32_t> source;
 };
+
+// The deepest nesting of arrays and objects accepted in payload text. Copying and writing a JSON
+// value recurse once per level, and a command line has room for text nested over ten thousand
+// deep: enough to overflow the main thread's stack in the launcher and in whoever it forwards to.
+inline constexpr int kMaxPayloadDepth = 512;
+
+// Payload text (UTF-16, as it comes from a command line) parsed as JSON. Text that is not JSON,
+// or that nests deeper than kMaxPayloadDepth, raises the JSON library's parse error.
+nlohmann::json ParsePayloadText(std::u16string_view text);
 
 void to_json(nlohmann::json& j, const OpenFileInfo& record);
 void from_json(const nlohmann::json& j, OpenFileInfo& record);

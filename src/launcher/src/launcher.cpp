@@ -22,12 +22,13 @@ bool IsSeparator(char16_t c) {
   return c == u'\\' || c == u'/';
 }
 
-// A payload option's JSON read into a fresh record. Text that is not JSON, or lacks a required
-// key, leaves the caller's record at its defaults, without a log line: the request goes on.
+// A payload option's JSON read into a fresh record. Text that is not JSON (or nests too deep), or
+// lacks a required key, leaves the caller's record at its defaults, without a log line: the
+// request goes on.
 template <typename Record>
 void ReadPayload(const std::u16string& text, Record& record) {
   try {
-    Record read = nlohmann::json::parse(text).template get<Record>();
+    Record read = ipc::ParsePayloadText(text).template get<Record>();
     record = std::move(read);
   } catch (const nlohmann::json::exception&) {
   }
@@ -37,62 +38,15 @@ std::u16string TextOption(const cmdline::parser& options, std::u16string_view na
   return options.value_of<std::u16string>(name).value_or(u"");
 }
 
-void DispatchLaunchRequest(LaunchRequest& request, const LaunchActions& actions) {
-  // The first argument that merely contains the option's name counts, dashes or not; the walk
-  // stops there even when no argument follows it.
-  for (int i = 1; i < request.argc; ++i) {
-    if (std::u16string_view(request.argv[i]).find(u"launch-proc-name") !=
-        std::u16string_view::npos) {
-      if (i + 1 < request.argc) request.target_name = request.argv[i + 1];
-      break;
+// The first argument that merely contains the option's name counts, dashes or not; the walk stops
+// there even when no argument follows it.
+std::u16string TargetNameOf(int argc, const char16_t* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::u16string_view(argv[i]).find(u"launch-proc-name") != std::u16string_view::npos) {
+      return i + 1 < argc ? argv[i + 1] : u"";
     }
   }
-  const cmdline::parser& options = request.options;
-  if (options.is_given(u"launch-pkg-name")) {
-    request.package_name = TextOption(options, u"launch-pkg-name");
-  }
-  if (options.is_given(u"install-app-info")) {
-    ReadPayload(TextOption(options, u"install-app-info"), request.install_record);
-    request.engine_type = request.install_record.engine_type.value_or(request.engine_type);
-  }
-  if (options.is_given(u"app-launch-info")) {
-    ReadPayload(TextOption(options, u"app-launch-info"), request.launch_record);
-    request.engine_type = request.launch_record.engine_type.value_or(request.engine_type);
-  }
-  const std::u16string suppression_key = !request.package_name.empty()
-                                             ? request.package_name
-                                             : Utf8ToWide(request.launch_record.pkg_name);
-
-  const bool for_emulator = request.target_name == kEmulator;
-  const bool for_client = request.target_name == kClient;
-  // Suppression comes before any other work for the emulator, and handing the request to a
-  // running process is always tried before anything is started.
-  if (for_emulator && actions.should_suppress_launch(suppression_key)) {
-    LOG("[launcher] launch debounced pkgname:{}, skip.", WideToUtf8(suppression_key));
-    return;
-  }
-  if (for_emulator && actions.ipc_to_emulator_if_env_ready()) {
-    LOG("IpcToEmulatorIfEnvReady success.");
-    return;
-  }
-  // Sent for every client request, before it is known whether the client runs.
-  if (for_client)
-    actions.report_successful_activate_launcher_exe(request.package_name, request.from);
-  if (for_client && actions.forward_to_running_client()) {
-    actions.report_successful_active_market_process_exe(request.package_name, request.from);
-    return;
-  }
-  // A request to stop the virtual machine never starts the emulator.
-  if (for_emulator && actions.is_stop_vm_requested()) return;
-
-  const StartOutcome outcome = actions.start_target(request);
-  if (request.target_name != kClient) return;
-  if (outcome.success) {
-    actions.report_successful_active_market_process_exe(request.package_name, request.from);
-  } else {
-    actions.report_fail_pull_market_process_exe(request.package_name, request.from,
-                                                static_cast<std::int32_t>(outcome.error_code));
-  }
+  return {};
 }
 
 }  // namespace
@@ -166,7 +120,56 @@ void LaunchTarget(int argc, const char16_t* const* argv, const LaunchActions& ac
         package, package)));
     return;
   }
-  DispatchLaunchRequest(request, actions);
+
+  // Otherwise a launch request. Its log lines stay in this function: they carry its name.
+  request.target_name = TargetNameOf(argc, argv);
+  if (options.is_given(u"launch-pkg-name")) {
+    request.package_name = TextOption(options, u"launch-pkg-name");
+  }
+  if (options.is_given(u"install-app-info")) {
+    ReadPayload(TextOption(options, u"install-app-info"), request.install_record);
+    request.engine_type = request.install_record.engine_type.value_or(request.engine_type);
+  }
+  if (options.is_given(u"app-launch-info")) {
+    ReadPayload(TextOption(options, u"app-launch-info"), request.launch_record);
+    request.engine_type = request.launch_record.engine_type.value_or(request.engine_type);
+  }
+  const std::u16string suppression_key = !request.package_name.empty()
+                                             ? request.package_name
+                                             : Utf8ToWide(request.launch_record.pkg_name);
+
+  const bool for_emulator = request.target_name == kEmulator;
+  const bool for_client = request.target_name == kClient;
+  // Suppression comes before any other work for the emulator, and handing the request to a
+  // running process is always tried before anything is started.
+  if (for_emulator && actions.should_suppress_launch(suppression_key)) {
+    LOG("[launcher] launch debounced pkgname:{}, skip.", WideToUtf8(suppression_key));
+    return;
+  }
+  if (for_emulator && actions.ipc_to_emulator_if_env_ready()) {
+    LOG("IpcToEmulatorIfEnvReady success.");
+    return;
+  }
+  // Sent for every client request, before it is known whether the client runs.
+  if (for_client) {
+    actions.report_successful_activate_launcher_exe(request.package_name, request.from);
+  }
+  if (for_client && actions.forward_to_running_client()) {
+    actions.report_successful_active_market_process_exe(request.package_name, request.from);
+    return;
+  }
+  // A request to stop the virtual machine never starts the emulator.
+  if (for_emulator && actions.is_stop_vm_requested()) return;
+
+  const StartOutcome outcome = actions.start_target(request);
+  // The start may have changed the target name; the reports go by the name it used.
+  if (request.target_name != kClient) return;
+  if (outcome.success) {
+    actions.report_successful_active_market_process_exe(request.package_name, request.from);
+  } else {
+    actions.report_fail_pull_market_process_exe(request.package_name, request.from,
+                                                static_cast<std::int32_t>(outcome.error_code));
+  }
 }
 
 std::string UrlEncode(std::string_view text) {
