@@ -57,6 +57,7 @@ const LaunchActions kRecordingActions{
           fmt::format("StartTarget target={} pkg={} engine={} record={} argc={} given={}",
                       Narrow(r.target_name), Narrow(r.package_name), r.engine_type,
                       r.launch_record.pkg_name, r.argc, r.options.is_given(u"launch-pkg-name")));
+      if (!g_steering.rename_to.empty()) r.target_name = g_steering.rename_to;
       return g_steering.start;
     },
     [](const std::u16string& package, std::int32_t from) {
