@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_BUILD_FUZZERS=ON -DVELMORA_BUILD_TESTS=OFF >/dev/null
-cmake --build build/fuzz
+cmake --build build/fuzz --target fuzzers
 shopt -s nullglob
 targets=(build/fuzz/fuzz/*_fuzzer)
 for target in "${targets[@]}"; do
