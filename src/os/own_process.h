@@ -1,12 +1,14 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace os {
 
-// Whether this process runs elevated: the TokenElevation of its token on Windows (false when the
-// token cannot be opened or queried); on Linux an effective uid of 0.
-bool IsOwnProcessElevated();
+// The number of threads this process has now (a thread snapshot on Windows, /proc/self/task on
+// Linux); nothing when it cannot be read.
+std::optional<std::size_t> OwnThreadCount();
 
 // Ends this process at once with `exit_code` (TerminateProcess on itself; _exit on Linux): no
 // destructors, no atexit handlers, no flushing.

@@ -6,11 +6,19 @@
 #include "common/ipc/core/base/handler.h"
 #include "common/ipc/core/base/ipc_channel.h"
 #include "common/ipc/core/base/ipc_context.h"
+#include "object_test_support.h"
+#include "registry_sandbox.h"
 #include "test_support.h"
 #include "transport/utility/log.h"
 
 namespace ipc_test {
 namespace {
+
+// Every run of this program gets its own named-object folder and registry (on Linux; the
+// Windows build uses the prefix's), inherited by the peers and children it starts.
+[[maybe_unused]] auto* const kObjects =
+    ::testing::AddGlobalTestEnvironment(new test_support::FreshObjectFolder);
+[[maybe_unused]] const bool kSandbox = test_support::UseRegistrySandbox();
 
 std::mutex capture_mutex;
 ReportCapture* capture = nullptr;
@@ -99,29 +107,34 @@ bool SendRaw(const std::string& channel, bool global, std::string text) {
   return sender.Send(text, 200);
 }
 
-PeerProcess::PeerProcess(const std::vector<std::string>& arguments) {
+ToolProcess::ToolProcess(const std::u16string& tool, const std::vector<std::string>& arguments,
+                         bool stoppable) {
   static test_support::TempFolder folder;
-  const std::string tag = test_support::UniqueName("peer");
+  const std::string tag = test_support::UniqueName("tool");
   out_path_ = folder.narrow() + "/" + tag + ".jsonl";
   stop_name_ = tag + "-stop";
   notify_ = std::move(os::NamedEvent::Create(Utf8ToWide(tag + "-notify"), false, false,
                                              os::ObjectSecurity::kDefault)
                           .object);
-  stop_ = std::move(
-      os::NamedEvent::Create(Utf8ToWide(stop_name_), true, false, os::ObjectSecurity::kOpenToAll)
-          .object);
-  std::vector<std::u16string> wide{u"--out", Utf8ToWide(out_path_), u"--notify",
-                                   Utf8ToWide(tag + "-notify"), u"--stop-event",
-                                   Utf8ToWide(stop_name_)};
+  std::vector<std::u16string> wide;
   for (const auto& argument : arguments) wide.push_back(Utf8ToWide(argument));
-  child_ = os::ChildProcess::Spawn(test_support::ToolPath(u"velmora-peer.exe"), wide);
+  wide.insert(wide.end(), {u"--out", Utf8ToWide(out_path_), u"--notify",
+                           Utf8ToWide(tag + "-notify"), u"--quiet"});
+  if (stoppable) {
+    stop_ = std::move(
+        os::NamedEvent::Create(Utf8ToWide(stop_name_), true, false, os::ObjectSecurity::kOpenToAll)
+            .object);
+    wide.push_back(u"--stop-event");
+    wide.push_back(Utf8ToWide(stop_name_));
+  }
+  child_ = os::ChildProcess::Spawn(test_support::ToolPath(tool), wide);
 }
 
-PeerProcess::~PeerProcess() {
+ToolProcess::~ToolProcess() {
   if (child_) Stop();
 }
 
-std::vector<nlohmann::json> PeerProcess::Lines() const {
+std::vector<nlohmann::json> ToolProcess::Lines() const {
   std::vector<nlohmann::json> lines;
   std::istringstream in(test_support::ReadFileBytes(Utf8ToWide(out_path_)));
   for (std::string line; std::getline(in, line);) {
@@ -130,38 +143,54 @@ std::vector<nlohmann::json> PeerProcess::Lines() const {
   return lines;
 }
 
-std::optional<nlohmann::json> PeerProcess::WaitForLine(
+std::optional<nlohmann::json> ToolProcess::WaitForLine(
     const std::function<bool(const nlohmann::json&)>& match, std::chrono::milliseconds timeout) {
+  auto found = WaitForLines(match, 1, timeout);
+  if (found.empty()) return std::nullopt;
+  return found.front();
+}
+
+std::vector<nlohmann::json> ToolProcess::WaitForLines(
+    const std::function<bool(const nlohmann::json&)>& match, std::size_t count,
+    std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
+  const auto matching = [&] {
+    std::vector<nlohmann::json> found;
     for (const auto& line : Lines()) {
-      if (match(line)) return line;
+      if (match(line)) found.push_back(line);
     }
+    return found;
+  };
+  for (;;) {
+    auto found = matching();
+    if (found.size() >= count) return found;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !child_) return std::nullopt;
+    if (left.count() <= 0 || !child_) return found;
     // Set after every line the peer writes; a line written since the read above keeps it set.
     notify_.Wait(static_cast<std::uint32_t>(left.count()));
-    if (child_->Wait(0)) {
-      // The peer ended: what it wrote is all there will be.
-      for (const auto& line : Lines()) {
-        if (match(line)) return line;
-      }
-      return std::nullopt;
-    }
+    // A peer that ended has written all it will.
+    if (child_->Wait(0)) return matching();
   }
 }
 
-std::optional<std::uint32_t> PeerProcess::Stop() {
+std::optional<std::uint32_t> ToolProcess::Stop() {
   if (!child_) return std::nullopt;
-  stop_.Set();
+  if (stop_.valid()) stop_.Set();
   auto code = child_->Wait(20'000);
   if (!code) child_->Kill();
   child_.reset();
   return code;
 }
 
-std::function<bool(const nlohmann::json&)> PeerProcess::Event(const std::string& name) {
+std::function<bool(const nlohmann::json&)> ToolProcess::Packet(std::int32_t msg_id) {
+  return [msg_id](const nlohmann::json& line) {
+    return line.is_object() && line.value("event", "") == "packet" &&
+           line["packet"].value("msg_id", 0) == msg_id;
+  };
+}
+
+std::function<bool(const nlohmann::json&)> ToolProcess::Event(const std::string& name) {
   return [name](const nlohmann::json& line) {
     return line.is_object() && line.value("event", "") == name;
   };

@@ -67,13 +67,15 @@ class PacketSink {
 // Sends raw bytes (a NUL is added) to a channel through a channel object of its own.
 bool SendRaw(const std::string& channel, bool global, std::string text);
 
-// A replacement peer (bin/velmora-peer.exe) with its lines in a file and a notify event, so
-// that waiting for a line never sleeps.
-class PeerProcess {
+// One of the helper programs (bin/velmora-peer.exe, bin/velmora-inspect.exe) with its lines in
+// a file and a notify event, so that waiting for a line never sleeps.
+class ToolProcess {
  public:
-  // `arguments` after the output options, e.g. {"--role", "emulator"}.
-  explicit PeerProcess(const std::vector<std::string>& arguments);
-  ~PeerProcess();
+  // `arguments` come first (a command word stays first), then the output options and, when
+  // `stoppable`, a stop event.
+  ToolProcess(const std::u16string& tool, const std::vector<std::string>& arguments,
+              bool stoppable);
+  ~ToolProcess();
 
   bool started() const { return child_.has_value(); }
   // Waits until a line satisfies `match` (each line parsed as JSON); the line, or nothing after
@@ -81,12 +83,18 @@ class PeerProcess {
   std::optional<nlohmann::json> WaitForLine(
       const std::function<bool(const nlohmann::json&)>& match,
       std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  // Waits until `count` lines satisfy `match`; those lines (fewer after `timeout`).
+  std::vector<nlohmann::json> WaitForLines(
+      const std::function<bool(const nlohmann::json&)>& match, std::size_t count,
+      std::chrono::milliseconds timeout = std::chrono::seconds(20));
   bool WaitReady() { return WaitForLine(Event("ready")).has_value(); }
   std::vector<nlohmann::json> Lines() const;
-  // Sets the stop event and waits for the exit code.
+  // Sets the stop event (when there is one) and waits for the exit code.
   std::optional<std::uint32_t> Stop();
 
   static std::function<bool(const nlohmann::json&)> Event(const std::string& name);
+  // A "packet" line of that msg_id.
+  static std::function<bool(const nlohmann::json&)> Packet(std::int32_t msg_id);
 
  private:
   std::string out_path_;
@@ -94,6 +102,20 @@ class PeerProcess {
   os::NamedEvent notify_;
   os::NamedEvent stop_;
   std::optional<os::ChildProcess> child_;
+};
+
+// A replacement peer, e.g. PeerProcess({"--role", "emulator"}); it ends at Stop.
+class PeerProcess : public ToolProcess {
+ public:
+  explicit PeerProcess(const std::vector<std::string>& arguments)
+      : ToolProcess(u"velmora-peer.exe", arguments, true) {}
+};
+
+// The inspector with a command, e.g. Inspector({"ring", "--channel", "VelEmulator", "--json"}).
+class Inspector : public ToolProcess {
+ public:
+  explicit Inspector(const std::vector<std::string>& arguments)
+      : ToolProcess(u"velmora-inspect.exe", arguments, false) {}
 };
 
 }  // namespace ipc_test

@@ -37,7 +37,7 @@ VELMORA_TEST_CHILD(send_and_wait) {
   return confirmed ? 0 : 1;
 }
 
-struct Run {
+struct LauncherRun {
   std::uint32_t exit_code = 99;
   std::vector<std::string> lines;  // messages of the log lines, without their prefix
 
@@ -48,11 +48,11 @@ struct Run {
   }
 };
 
-Run RunLauncherSide(const std::string& trace_id, std::uint32_t wait_ms) {
+LauncherRun RunLauncherSide(const std::string& trace_id, std::uint32_t wait_ms) {
   test_support::TempFolder temp;
   auto child = test_support::SpawnChild("send_and_wait", {trace_id, std::to_string(wait_ms)},
                                         test_support::ScopedTempEnvironment::For(temp.path()));
-  Run run;
+  LauncherRun run;
   if (!child) return run;
   run.exit_code = child->Wait(os::ChildProcess::kInfinite).value_or(98);
   std::istringstream log(test_support::ReadFileBytes(os::PathJoin(
@@ -78,7 +78,7 @@ TEST(LaunchEvents, EmulatorConfirmsTheLaunch) {
   PeerProcess emulator({"--role", "emulator", "--launch-result", "success"});
   ASSERT_TRUE(emulator.WaitReady());
   const std::string trace_id = test_support::UniqueName("1733793600123_trace");
-  const Run run = RunLauncherSide(trace_id, 10'000);
+  const LauncherRun run = RunLauncherSide(trace_id, 10'000);
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_EQ(run.Count("Waiting for launch completion, trace_id: " + trace_id), 1u);
   EXPECT_EQ(run.Count("Launch completed successfully, trace_id: " + trace_id), 1u);
@@ -98,7 +98,7 @@ TEST(LaunchEvents, EmulatorReportsFailure) {
   PeerProcess emulator({"--role", "emulator", "--launch-result", "failure"});
   ASSERT_TRUE(emulator.WaitReady());
   const std::string trace_id = test_support::UniqueName("trace");
-  const Run run = RunLauncherSide(trace_id, 10'000);
+  const LauncherRun run = RunLauncherSide(trace_id, 10'000);
   EXPECT_EQ(run.exit_code, 1u);
   EXPECT_EQ(run.Count("Launch failed (receiver reported failure), trace_id: " + trace_id), 1u);
 }
@@ -107,15 +107,16 @@ TEST(LaunchEvents, SilentEmulatorTimesOutWithoutASecondSend) {
   PeerProcess emulator({"--role", "emulator", "--launch-result", "none"});
   ASSERT_TRUE(emulator.WaitReady());
   const std::string trace_id = test_support::UniqueName("trace");
-  const Run run = RunLauncherSide(trace_id, 50);  // the 10 s wait, shortened
+  const LauncherRun run = RunLauncherSide(trace_id, 50);  // the 10 s wait, shortened
   EXPECT_EQ(run.exit_code, 1u);
   EXPECT_EQ(run.Count("Wait timeout (receiver not responding), trace_id: " + trace_id), 1u);
+  ASSERT_EQ(emulator.Stop(), 0u);  // every packet it took is printed by now
   EXPECT_EQ(Packets(emulator, 20001).size(), 1u);
 }
 
 TEST(LaunchEvents, NoEmulatorMeansThreeSendsOnePauseApart) {
   const std::string trace_id = test_support::UniqueName("trace");
-  const Run run = RunLauncherSide(trace_id, 10'000);
+  const LauncherRun run = RunLauncherSide(trace_id, 10'000);
   EXPECT_EQ(run.exit_code, 1u);
   const std::vector<std::string> expected{
       "Send ipc failed.", "[test] pause 1000", "Send ipc failed.", "[test] pause 1000",
@@ -127,21 +128,19 @@ TEST(LaunchEvents, NoEmulatorMeansThreeSendsOnePauseApart) {
 TEST(LaunchEvents, WithoutTraceIdTheRequestGoesOutOnce) {
   PeerProcess emulator({"--role", "emulator", "--launch-result", "success"});
   ASSERT_TRUE(emulator.WaitReady());
-  const Run run = RunLauncherSide("-", 10'000);
+  const LauncherRun run = RunLauncherSide("-", 10'000);
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_EQ(run.Count("client_trace_id is empty, sending IPC without event waiting."), 1u);
   EXPECT_EQ(run.Count("Send ipc failed (no trace_id)."), 0u);
-  ASSERT_TRUE(emulator.WaitForLine([](const json& line) {
-    return line.value("event", "") == "packet" && line["packet"]["msg_id"] == 20001;
-  }));
-  EXPECT_EQ(Packets(emulator, 20001).size(), 1u);
+  ASSERT_EQ(emulator.Stop(), 0u);
+  ASSERT_EQ(Packets(emulator, 20001).size(), 1u);
   EXPECT_FALSE(Packets(emulator, 20001)[0]["data"].contains("client_trace_id"));
   // Nothing to signal: no event pair was made.
   EXPECT_FALSE(emulator.WaitForLine(PeerProcess::Event("signalled"), std::chrono::milliseconds(0)));
 }
 
 TEST(LaunchEvents, WithoutTraceIdAndEmulatorThreeAttemptsEachFollowedByAPause) {
-  const Run run = RunLauncherSide("-", 10'000);
+  const LauncherRun run = RunLauncherSide("-", 10'000);
   EXPECT_EQ(run.exit_code, 1u);
   EXPECT_EQ(run.Count("Send ipc failed (no trace_id)."), 3u);
   EXPECT_EQ(run.Count("[test] pause 1000"), 3u);

@@ -80,11 +80,8 @@ TEST_F(SenderTest, DeliversToARunningPeerAndRestampsEverySend) {
   ASSERT_TRUE(SendIpc(packet, true));
   EXPECT_GT(*packet->send_time_us, first_stamp);
 
-  std::vector<json> got;
-  ASSERT_TRUE(peer.WaitForLine([&](const json& line) {
-    if (line.value("event", "") == "packet" && line["packet"]["msg_id"] == 32005) got.push_back(line);
-    return got.size() == 2;
-  }));
+  const auto got = peer.WaitForLines(PeerProcess::Packet(32005), 2);
+  ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0]["packet"]["unique_id"], got[1]["packet"]["unique_id"]);
   EXPECT_NE(got[0]["packet"]["send_time_us"], got[1]["packet"]["send_time_us"]);
   EXPECT_EQ(got[0]["packet"]["data"], (json{{"k", "v"}}));

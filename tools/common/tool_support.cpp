@@ -7,6 +7,7 @@
 #include "base/text_encoding.h"
 #include "common/ipc/core/base/ipc_client.h"
 #include "os/command_line.h"
+#include "transport/utility/log.h"
 
 namespace tools {
 
@@ -44,7 +45,8 @@ std::string Options::get_or(const std::string& name, const std::string& fallback
 }
 
 bool LineOutput::Open(const std::optional<std::string>& file,
-                      const std::optional<std::string>& notify_event) {
+                      const std::optional<std::string>& notify_event, bool to_stdout) {
+  to_stdout_ = to_stdout;
   if (file && !file_.Open(Utf8ToWide(*file), os::AppendFile::Mode::kAppend)) return false;
   if (notify_event) {
     auto created =
@@ -57,15 +59,34 @@ bool LineOutput::Open(const std::optional<std::string>& file,
 
 void LineOutput::Line(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  if (to_stdout_) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
   if (file_.IsOpen()) file_.Write(text + "\n");
   if (notify_.valid()) notify_.Set();
 }
 
 void LineOutput::Json(const nlohmann::json& value) {
   Line(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+namespace {
+
+LineOutput* report_output = nullptr;
+
+void PrintReport(int level, const char* module, int line, const char* text) {
+  if (report_output == nullptr) return;
+  report_output->Json(
+      {{"event", "report"}, {"level", level}, {"module", module}, {"line", line}, {"text", text}});
+}
+
+}  // namespace
+
+void PrintReports(LineOutput& out) {
+  report_output = &out;
+  transport::log::set_hook(&PrintReport);
 }
 
 std::optional<std::int32_t> ParseClient(const std::string& text) {

@@ -39,7 +39,8 @@ class Options {
 class LineOutput {
  public:
   LineOutput() = default;
-  bool Open(const std::optional<std::string>& file, const std::optional<std::string>& notify_event);
+  bool Open(const std::optional<std::string>& file, const std::optional<std::string>& notify_event,
+            bool to_stdout = true);
 
   void Line(const std::string& text);
   // Compact JSON, invalid UTF-8 replaced.
@@ -47,9 +48,14 @@ class LineOutput {
 
  private:
   std::mutex mutex_;
+  bool to_stdout_ = true;
   os::AppendFile file_;
   os::NamedEvent notify_;
 };
+
+// Prints every report of the IPC core and the transport as a JSON line on `out`, which must live
+// until the end of the process.
+void PrintReports(LineOutput& out);
 
 // A client id given as its number or its name ("VelEmulator"); nothing when neither.
 std::optional<std::int32_t> ParseClient(const std::string& text);

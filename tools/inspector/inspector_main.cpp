@@ -1,7 +1,9 @@
 // Looks into the IPC layer from outside: sends a packet to a client, listens on a channel as one
 // more receiver, dumps a channel's ring, prints the stored IPC statistics and, on Linux, lists the
 // named kernel objects. Readable text by default, JSON lines with --json.
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <optional>
 #include <string>
 
@@ -20,21 +22,22 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velmora-inspect <command> [options] [--json]\n"
+    "usage: velmora-inspect <command> [options] [--json] [--out FILE] [--notify EVENT] [--quiet]\n"
     "  send --to CLIENT --msg-id N [--data JSON] [--from CLIENT] [--local]\n"
     "        send one packet to CLIENT's channel (a name or an id)\n"
-    "  listen --channel NAME [--count N] [--local] [--out FILE] [--notify EVENT]\n"
+    "  listen --channel NAME [--count N] [--local]\n"
     "        receive on a channel as one more receiver and print its packets\n"
     "  ring --channel NAME [--local]\n"
     "        the channel's ring: connections, cursor, epoch, occupied slots\n"
     "  stats\n"
     "        the IPC statistics stored by earlier runs\n"
     "  objects\n"
-    "        the named kernel objects and whether anyone holds them (Linux)\n";
+    "        the named kernel objects and whether anyone holds them (Linux)\n"
+    "--out appends every line to FILE as well, --notify sets an auto-reset event after each.\n";
 
 std::string Yes(bool value) { return value ? "yes" : "no"; }
 
-int Send(const tools::Options& options, bool json) {
+int Send(const tools::Options& options, bool json, tools::LineOutput& out) {
   const auto to = tools::ParseClient(options.get_or("to", ""));
   const auto from = tools::ParseClient(options.get_or("from", "VelLauncher"));
   const std::string id_text = options.get_or("msg-id", "");
@@ -55,37 +58,49 @@ int Send(const tools::Options& options, bool json) {
   const std::string name = ipc::GetClientName(*to);
   const bool announced = ipc::IsClientIpcInited(*to, global);
   bool sent = false;
+  bool read = false;
   if (name != ipc::kUnknownClientName) {
     ipc::IpcChannel channel(name, global);
     channel.ConnectSender();
+    tools::RingReader ring;
+    const bool watched = ring.Open(name, global);
+    const std::uint32_t first = watched ? ring.cursor() : 0;
     std::string text = packet.ToText();
     text.push_back('\0');
     sent = channel.Send(text, 200);
+    // A long packet travels in a shared chunk that lives only while some process holds its
+    // pool: stay until every receiver has read it (at most 2 s), so that leaving does not take
+    // the chunk away from a receiver that has not mapped the pool yet.
+    if (sent && watched) {
+      const std::uint32_t last = ring.cursor();
+      for (int waited = 0; waited < 2000 && !read; ++waited) {
+        read = ring.AllRead(first, last);
+        if (!read) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
   }
   if (json) {
-    std::printf("%s\n", nlohmann::json{{"channel", name},
-                                       {"ipc_inited", announced},
-                                       {"sent", sent},
-                                       {"packet", packet}}
-                            .dump()
-                            .c_str());
+    out.Json({{"channel", name},
+              {"ipc_inited", announced},
+              {"sent", sent},
+              {"read", read},
+              {"packet", packet}});
   } else {
-    std::printf("channel:    %s (%s)\nipc-inited: %s\nsent:       %s\npacket:     %s\n",
-                name.c_str(), global ? "global" : "local", Yes(announced).c_str(),
-                Yes(sent).c_str(), packet.ToText().c_str());
+    out.Line("channel:    " + name + (global ? " (global)" : " (local)"));
+    out.Line("ipc-inited: " + Yes(announced));
+    out.Line("sent:       " + Yes(sent) + (sent ? (read ? ", read by every receiver" : ", not read yet") : ""));
+    out.Line("packet:     " + packet.ToText());
   }
   return sent ? 0 : 1;
 }
 
-int Listen(const tools::Options& options, bool json) {
+int Listen(const tools::Options& options, bool json, tools::LineOutput& out) {
   const auto channel_name = options.get("channel");
   if (!channel_name) {
     std::fputs(kUsage, stderr);
     return 2;
   }
   const long long count = std::stoll(options.get_or("count", "-1"));
-  tools::LineOutput out;
-  if (!out.Open(options.get("out"), options.get("notify"))) return 1;
   ipc::IpcChannel channel(*channel_name, !options.has("local"));
   if (!channel.ConnectReceiver()) {
     std::fprintf(stderr, "cannot connect to channel %s\n", channel_name->c_str());
@@ -122,7 +137,7 @@ int Listen(const tools::Options& options, bool json) {
   return 0;
 }
 
-int Objects(bool json) {
+int Objects(bool json, tools::LineOutput& out) {
   const auto objects = os::ListNamedObjects();
   if (!objects) {
     std::fputs("listing named objects is not available on this system\n", stderr);
@@ -130,14 +145,11 @@ int Objects(bool json) {
   }
   for (const auto& object : *objects) {
     if (json) {
-      std::printf("%s\n", nlohmann::json{{"kind", object.kind},
-                                         {"name", WideToUtf8(object.name)},
-                                         {"held", object.held}}
-                              .dump()
-                              .c_str());
+      out.Json({{"kind", object.kind}, {"name", WideToUtf8(object.name)}, {"held", object.held}});
     } else {
-      std::printf("%-6s %-5s %s\n", object.kind.c_str(), object.held ? "held" : "free",
-                  WideToUtf8(object.name).c_str());
+      std::string kind = object.kind;
+      kind.resize(6, ' ');
+      out.Line(kind + " " + (object.held ? "held " : "free ") + " " + WideToUtf8(object.name));
     }
   }
   return 0;
@@ -146,7 +158,7 @@ int Objects(bool json) {
 }  // namespace
 
 int main() {
-  tools::Options options({"json", "local", "help"});
+  tools::Options options({"json", "local", "quiet", "help"});
   const bool json = options.has("json");
   const std::string& command = options.command();
   if (!options.errors().empty() || options.has("help")) {
@@ -154,11 +166,18 @@ int main() {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  if (command == "send") return Send(options, json);
-  if (command == "listen") return Listen(options, json);
-  if (command == "ring") return tools::PrintRing(options.get_or("channel", ""), !options.has("local"), json);
-  if (command == "stats") return tools::PrintStoredStatistics(json);
-  if (command == "objects") return Objects(json);
+  tools::LineOutput out;
+  if (!out.Open(options.get("out"), options.get("notify"), !options.has("quiet"))) {
+    std::fputs("cannot open the output file or the notify event\n", stderr);
+    return 1;
+  }
+  if (command == "send") return Send(options, json, out);
+  if (command == "listen") return Listen(options, json, out);
+  if (command == "ring") {
+    return tools::PrintRing(options.get_or("channel", ""), !options.has("local"), json, out);
+  }
+  if (command == "stats") return tools::PrintStoredStatistics(json, out);
+  if (command == "objects") return Objects(json, out);
   std::fputs(kUsage, stderr);
   return 2;
 }

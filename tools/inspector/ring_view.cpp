@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdio>
 
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "base/text_encoding.h"
@@ -33,22 +34,53 @@ std::string Bits(std::uint32_t mask) {
 
 }  // namespace
 
-int PrintRing(const std::string& channel, bool global, bool json) {
+struct RingReader::Mapping {
+  os::FileMapping mapping;
+  os::MappedView view;
+};
+
+RingReader::RingReader() = default;
+RingReader::~RingReader() = default;
+
+bool RingReader::Open(const std::string& channel, bool global, std::uint32_t* error) {
   const std::string kernel_name =
       transport::shm::segment_name(transport::ring_segment_name(channel), global);
   auto mapping = os::FileMapping::Open(Utf8ToWide(kernel_name));
   if (!mapping.ok()) {
-    std::fprintf(stderr, "no process has channel %s open (%s, error %u)\n", channel.c_str(),
-                 kernel_name.c_str(), static_cast<unsigned>(mapping.error));
-    return 1;
+    if (error != nullptr) *error = mapping.error;
+    return false;
   }
   auto view = os::MappedView::Map(mapping.object);
   std::size_t size = 0;
   if (!view.ok() || view.object.QueryRegionSize(size) != 0 || size < transport::kRingSegmentSize) {
-    std::fprintf(stderr, "the ring of channel %s cannot be read\n", channel.c_str());
+    if (error != nullptr) *error = view.ok() ? 0 : view.error;
+    return false;
+  }
+  mapping_ = std::make_unique<Mapping>(Mapping{std::move(mapping.object), std::move(view.object)});
+  ring_ = static_cast<const transport::ring_segment*>(mapping_->view.data());
+  return true;
+}
+
+std::uint32_t RingReader::cursor() const { return Load(ring_->commit_cursor); }
+
+bool RingReader::AllRead(std::uint32_t from, std::uint32_t to) const {
+  for (std::uint32_t c = from; c != to; ++c) {
+    // A slot is free again for cursor c + 256 once every receiver has read the record of c.
+    const std::uint64_t commit = Load(ring_->slots[c % transport::kRingSlotCount].commit);
+    if (commit != transport::released_flag(c + transport::kRingSlotCount)) return false;
+  }
+  return true;
+}
+
+int PrintRing(const std::string& channel, bool global, bool json, LineOutput& out) {
+  RingReader reader;
+  std::uint32_t error = 0;
+  if (!reader.Open(channel, global, &error)) {
+    std::fprintf(stderr, "no process has channel %s open in the %s namespace (error %u)\n",
+                 channel.c_str(), global ? "global" : "local", static_cast<unsigned>(error));
     return 1;
   }
-  const auto& ring = *static_cast<const transport::ring_segment*>(view.object.data());
+  const transport::ring_segment& ring = reader.ring();
   const std::uint32_t connections = Load(ring.connections);
   const std::uint32_t cursor = Load(ring.commit_cursor);
   const std::uint64_t epoch = Load(ring.epoch);
@@ -73,30 +105,29 @@ int PrintRing(const std::string& channel, bool global, bool json) {
   }
 
   if (json) {
-    std::printf("%s\n", nlohmann::json{{"channel", channel},
-                                       {"global", global},
-                                       {"constructed", constructed != 0},
-                                       {"connections", connections},
-                                       {"receivers", std::popcount(connections)},
-                                       {"cursor", cursor},
-                                       {"epoch", epoch >> 56},
-                                       {"occupied", slots}}
-                            .dump()
-                            .c_str());
+    out.Json({{"channel", channel},
+              {"global", global},
+              {"constructed", constructed != 0},
+              {"connections", connections},
+              {"receivers", std::popcount(connections)},
+              {"cursor", cursor},
+              {"epoch", epoch >> 56},
+              {"occupied", slots}});
     return 0;
   }
-  std::printf("channel      %s (%s)\n", channel.c_str(), global ? "global" : "local");
-  std::printf("constructed  %s\n", constructed != 0 ? "yes" : "no");
-  std::printf("connections  0x%08X  receivers %d: bits %s\n", connections, std::popcount(connections),
-              Bits(connections).c_str());
-  std::printf("cursor       %u (next slot %u)\n", cursor, cursor % transport::kRingSlotCount);
-  std::printf("epoch        %u\n", static_cast<unsigned>(epoch >> 56));
-  std::printf("occupied     %zu slot(s)\n", slots.size());
+  out.Line(fmt::format("channel      {} ({})", channel, global ? "global" : "local"));
+  out.Line(fmt::format("constructed  {}", constructed != 0 ? "yes" : "no"));
+  out.Line(fmt::format("connections  0x{:08X}  receivers {}: bits {}", connections,
+                       std::popcount(connections), Bits(connections)));
+  out.Line(fmt::format("cursor       {} (next slot {})", cursor, cursor % transport::kRingSlotCount));
+  out.Line(fmt::format("epoch        {}", epoch >> 56));
+  out.Line(fmt::format("occupied     {} slot(s)", slots.size()));
   for (const auto& slot : slots) {
-    std::printf("  slot %3u  unread by %-12s msg %u from conn %u  remain %d%s\n",
-                slot["slot"].get<unsigned>(), Bits(slot["unread_by"].get<std::uint32_t>()).c_str(),
-                slot["msg_id"].get<unsigned>(), slot["sender"].get<unsigned>(),
-                slot["remain"].get<int>(), slot["stored"].get<bool>() ? "  (stored in a chunk)" : "");
+    out.Line(fmt::format("  slot {:3}  unread by {:<12} msg {} from conn {}  remain {}{}",
+                         slot["slot"].get<unsigned>(), Bits(slot["unread_by"].get<std::uint32_t>()),
+                         slot["msg_id"].get<unsigned>(), slot["sender"].get<unsigned>(),
+                         slot["remain"].get<int>(),
+                         slot["stored"].get<bool>() ? "  (stored in a chunk)" : ""));
   }
   return 0;
 }

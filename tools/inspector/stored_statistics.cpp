@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "base/registry.h"
@@ -20,7 +21,7 @@ std::string Client(ipc::IpcClientId id) {
 
 }  // namespace
 
-int PrintStoredStatistics(bool json) {
+int PrintStoredStatistics(bool json, LineOutput& out) {
   InstallContext::Instance().Init(u"Velmora");
   const std::u16string key = InstallContext::Instance().RegistryKey(ComponentId::kProduct);
   const std::u16string fallback(ipc::IpcQualityMonitor::kDefaultText);
@@ -32,28 +33,24 @@ int PrintStoredStatistics(bool json) {
   const ipc::IpcRecvTable received = ipc::LoadRecvTable(recv_text);
 
   if (json) {
-    std::printf("%s\n", nlohmann::json{{"key", "HKEY_CURRENT_USER\\" + WideToUtf8(key)},
-                                       {"send", ipc::SendTableJson(sent)},
-                                       {"recv", ipc::RecvTableJson(received)},
-                                       {"send_stored", send_text != fallback},
-                                       {"recv_stored", recv_text != fallback}}
-                            .dump()
-                            .c_str());
+    out.Json({{"key", "HKEY_CURRENT_USER\\" + WideToUtf8(key)},
+              {"send", ipc::SendTableJson(sent)},
+              {"recv", ipc::RecvTableJson(received)},
+              {"send_stored", send_text != fallback},
+              {"recv_stored", recv_text != fallback}});
     return 0;
   }
-  std::printf("HKEY_CURRENT_USER\\%s\n", WideToUtf8(key).c_str());
-  std::printf("sent (%s):\n", send_text == fallback ? "nothing stored" : "ipc_send_analysis_10");
+  out.Line("HKEY_CURRENT_USER\\" + WideToUtf8(key));
+  out.Line(fmt::format("sent ({}):", send_text == fallback ? "nothing stored" : "ipc_send_analysis_10"));
   for (const auto& [k, record] : sent) {
-    std::printf("  %s -> %s msg %d: %llu sent, %llu accepted\n", Client(k.from).c_str(),
-                Client(k.to).c_str(), k.msg_id, static_cast<unsigned long long>(record.total),
-                static_cast<unsigned long long>(record.success));
+    out.Line(fmt::format("  {} -> {} msg {}: {} sent, {} accepted", Client(k.from), Client(k.to),
+                         k.msg_id, record.total, record.success));
   }
-  std::printf("received (%s):\n",
-              recv_text == fallback ? "nothing stored" : "ipc_recv_analysis_10");
+  out.Line(fmt::format("received ({}):",
+                       recv_text == fallback ? "nothing stored" : "ipc_recv_analysis_10"));
   for (const auto& [k, record] : received) {
-    std::printf("  %s -> %s msg %d: %llu received, %lld us on average\n", Client(k.from).c_str(),
-                Client(k.to).c_str(), k.msg_id, static_cast<unsigned long long>(record.total),
-                static_cast<long long>(record.avg_cost));
+    out.Line(fmt::format("  {} -> {} msg {}: {} received, {} us on average", Client(k.from),
+                         Client(k.to), k.msg_id, record.total, record.avg_cost));
   }
   return 0;
 }

@@ -29,6 +29,7 @@ constexpr const char* kUsage =
     "  --local             receive and announce in the session namespace, not the global one\n"
     "  --msg-ids a,b,...   further message ids to print\n"
     "  --out FILE          also append every line to FILE\n"
+    "  --quiet             nothing on standard output\n"
     "  --notify EVENT      set this auto-reset event after every line\n"
     "  --stop-event EVENT  end when this event is set (else on a quit request, or never)\n";
 
@@ -54,7 +55,7 @@ constexpr std::array<std::int32_t, 10> kLauncherMessages{1000,  10003, 20001, 20
 constexpr std::int32_t kLaunchApp = 20001;
 constexpr std::int32_t kQuit = 20007;
 
-enum class LaunchResult { kSuccess, kFailure, kNone };
+enum class LaunchResult { kSuccess, kFailure, kNone, kInvalid };
 
 class Peer {
  public:
@@ -125,25 +126,25 @@ void Drop(os::NamedMutex& mutex) {
 }  // namespace
 
 int main() {
-  tools::Options options({"quitting", "vm-ready", "no-announce", "local", "help"});
+  tools::Options options({"quitting", "vm-ready", "no-announce", "local", "quiet", "help"});
   const Role* role = nullptr;
   for (const Role& candidate : kRoles) {
     if (options.get("role") == candidate.name) role = &candidate;
   }
   const std::string result_text = options.get_or("launch-result", "success");
-  const std::optional<LaunchResult> launch_result =
-      result_text == "success"   ? std::optional(LaunchResult::kSuccess)
-      : result_text == "failure" ? std::optional(LaunchResult::kFailure)
-      : result_text == "none"    ? std::optional(LaunchResult::kNone)
-                                 : std::nullopt;
-  if (options.has("help") || role == nullptr || !launch_result || !options.errors().empty()) {
+  const LaunchResult launch_result = result_text == "success"   ? LaunchResult::kSuccess
+                                     : result_text == "failure" ? LaunchResult::kFailure
+                                     : result_text == "none"    ? LaunchResult::kNone
+                                                                : LaunchResult::kInvalid;
+  if (options.has("help") || role == nullptr || launch_result == LaunchResult::kInvalid ||
+      !options.errors().empty()) {
     for (const auto& error : options.errors()) std::fprintf(stderr, "%s\n", error.c_str());
     std::fputs(kUsage, stderr);
     return 2;
   }
 
   tools::LineOutput out;
-  if (!out.Open(options.get("out"), options.get("notify"))) {
+  if (!out.Open(options.get("out"), options.get("notify"), !options.has("quiet"))) {
     std::fputs("cannot open the output file or the notify event\n", stderr);
     return 1;
   }
@@ -162,7 +163,7 @@ int main() {
   os::NamedMutex vm_ready;
   if (options.has("vm-ready")) vm_ready = HoldMutex(kVmReadyMutex);
 
-  Peer peer(*role, *launch_result, out);
+  Peer peer(*role, launch_result, out);
   std::vector<std::int32_t> ids(kLauncherMessages.begin(), kLauncherMessages.end());
   for (const std::int32_t id : ParseIds(options.get_or("msg-ids", ""))) ids.push_back(id);
   ipc::IpcContext& context = ipc::IpcContext::Instance();

@@ -1,11 +1,19 @@
+#include <dirent.h>
 #include <unistd.h>
 
 #include "os/own_process.h"
 
 namespace os {
 
-bool IsOwnProcessElevated() {
-  return ::geteuid() == 0;
+std::optional<std::size_t> OwnThreadCount() {
+  DIR* tasks = ::opendir("/proc/self/task");
+  if (tasks == nullptr) return std::nullopt;
+  std::size_t count = 0;
+  while (const dirent* entry = ::readdir(tasks)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  ::closedir(tasks);
+  return count;
 }
 
 void TerminateOwnProcess(std::uint32_t exit_code) {

@@ -1,18 +1,23 @@
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include "os/own_process.h"
 
 namespace os {
 
-bool IsOwnProcessElevated() {
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  TOKEN_ELEVATION elevation{};
-  DWORD returned = 0;
-  const BOOL ok =
-      ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &returned);
-  ::CloseHandle(token);
-  return ok && returned == sizeof elevation && elevation.TokenIsElevated != 0;
+std::optional<std::size_t> OwnThreadCount() {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return std::nullopt;
+  const DWORD own = ::GetCurrentProcessId();
+  std::size_t count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == own) ++count;
+  }
+  ::CloseHandle(snapshot);
+  return count;
 }
 
 void TerminateOwnProcess(std::uint32_t exit_code) {

@@ -5,12 +5,19 @@
 #include <vector>
 
 #include "base/logger.h"
+#include "common/ipc/core/base/ipc_context.h"
+#include "install/install_context.h"
 #include "launcher/src/launcher.h"
 #include "os/command_line.h"
 
 void Initialize() {
+  // The product name fixes the registry key and install folder every later step relies on.
+  InstallContext::Instance().Init(u"Velmora");
   Logger::Instance().Open("launcher", std::ios_base::app);
   LOG("[Cmd]:{}", os::ProcessNarrowCommandLine());
+  // From here on the launcher is the IPC client "VelLauncher", announced and receiving.
+  ipc::IpcContext::Instance().InitIpc();
+  RemoveIfeoEntry(u"VelmoraLauncher.exe");
 }
 
 int RunLauncher() {
@@ -24,5 +31,7 @@ int RunLauncher() {
     LaunchTarget(static_cast<int>(arguments.size()), argv.data());
   }
   Logger::Instance().Close();
+  // After the log is closed: nothing the shutdown does is logged. It stores the statistics.
+  ipc::IpcContext::Instance().UninitIpc(true);
   return 0;
 }

@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-#include "os/own_process.h"
+#include "os/process.h"
 
 namespace ipc {
 namespace {

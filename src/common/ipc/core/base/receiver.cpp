@@ -23,6 +23,8 @@ bool EndsItselfWhenStuck(IpcClientId id) {
 
 }  // namespace
 
+IpcReceiver::IpcReceiver() = default;
+
 IpcReceiver::IpcReceiver(Timings timings) : timings_(timings) {}
 
 IpcReceiver::~IpcReceiver() {

@@ -23,7 +23,8 @@ class IpcReceiver {
     ThreadPool::MonotonicClock pool_clock = nullptr;  // busy records of both pools
   };
 
-  explicit IpcReceiver(Timings timings = {});
+  IpcReceiver();
+  explicit IpcReceiver(Timings timings);
   // Destroys the pools if any are left, waits for the receive thread, closes the channel.
   ~IpcReceiver();
   IpcReceiver(const IpcReceiver&) = delete;
