@@ -47,7 +47,8 @@ TEST_F(ReceiverTest, FiltersRejectWithOneReportLine) {
     void (*change)(IpcPacket&, std::uint64_t own_pid);
   } cases[] = {
       {"Target client not matched.", [](IpcPacket& p, std::uint64_t) { p.to = kClientService; }},
-      {"Target pid not matched.", [](IpcPacket& p, std::uint64_t pid) { p.to_process_id = pid + 7; }},
+      {"Target pid not matched.",
+       [](IpcPacket& p, std::uint64_t pid) { p.to_process_id = pid + 7; }},
       {"Skip self ipc message.", [](IpcPacket& p, std::uint64_t pid) { p.from_process_id = pid; }},
   };
   PacketSink sink(31001);
@@ -79,15 +80,16 @@ TEST_F(ReceiverTest, AcceptedPacketsReachTheirHandler) {
   own_but_asked.handle_self_ipc = true;
   IpcPacket empty_response_channel = FromPeer(31002);
   empty_response_channel.response_channel = "";
-  for (const auto* packet : {&any_process, &this_process, &own_but_asked, &empty_response_channel}) {
+  for (const auto* packet :
+       {&any_process, &this_process, &own_but_asked, &empty_response_channel}) {
     ASSERT_TRUE(Deliver(*packet));
   }
   ASSERT_TRUE(sink.WaitForCount(4));
   std::set<std::string> ids;
   for (const auto& packet : sink.Packets()) ids.insert(packet->unique_id.value_or(""));
-  EXPECT_EQ(ids, (std::set<std::string>{*any_process.unique_id, *this_process.unique_id,
-                                        *own_but_asked.unique_id,
-                                        *empty_response_channel.unique_id}));
+  EXPECT_EQ(ids,
+            (std::set<std::string>{*any_process.unique_id, *this_process.unique_id,
+                                   *own_but_asked.unique_id, *empty_response_channel.unique_id}));
   EXPECT_EQ(Received(31002), 4u);
   EXPECT_TRUE(reports_.Containing("message was filtered").empty());
 }
@@ -105,7 +107,8 @@ TEST_F(ReceiverTest, HandlerThatFailsIsReported) {
   PacketSink sink(31004, false);
   const IpcPacket packet = FromPeer(31004);
   ASSERT_TRUE(Deliver(packet));
-  ASSERT_TRUE(reports_.WaitFor("handle function return false.[MsgId]31004[Id]" + *packet.unique_id));
+  ASSERT_TRUE(
+      reports_.WaitFor("handle function return false.[MsgId]31004[Id]" + *packet.unique_id));
 }
 
 TEST_F(ReceiverTest, MalformedTextIsDroppedAndTheNextPacketStillArrives) {

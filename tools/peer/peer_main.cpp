@@ -15,6 +15,8 @@
 #include "common/ipc/ipc_launch_event_helper.h"
 #include "common/ipc/launch_payload_records.h"
 #include "os/named_objects.h"
+#include "os/paths.h"
+#include "os/process.h"
 #include "os/process_info.h"
 #include "tools/common/tool_support.h"
 
@@ -28,6 +30,7 @@ constexpr const char* kUsage =
     "  --no-announce       do not hold the peer's announcing mutex\n"
     "  --local             receive and announce in the session namespace, not the global one\n"
     "  --msg-ids a,b,...   further message ids to print\n"
+    "  --start-dir DIR     as service or client, start the programs asked for (40007) from DIR\n"
     "  --out FILE          also append every line to FILE\n"
     "  --quiet             nothing on standard output\n"
     "  --notify EVENT      set this auto-reset event after every line\n"
@@ -51,17 +54,20 @@ constexpr std::array<Role, 3> kRoles{{
 
 // Every message the launcher sends to one of the peers.
 constexpr std::array<std::int32_t, 10> kLauncherMessages{1000,  10003, 20001, 20002, 20007,
-                                                          20009, 20010, 20011, 40007, 40106};
+                                                         20009, 20010, 20011, 40007, 40106};
 constexpr std::int32_t kLaunchApp = 20001;
 constexpr std::int32_t kQuit = 20007;
+constexpr std::int32_t kStartProgram = 40007;
 
 enum class LaunchResult { kSuccess, kFailure, kNone, kInvalid };
 
 class Peer {
  public:
-  Peer(const Role& role, LaunchResult launch_result, tools::LineOutput& out)
-      : role_(role), launch_result_(launch_result), out_(out) {
-    quit_ = std::move(os::NamedEvent::Create(u"", true, false, os::ObjectSecurity::kDefault).object);
+  Peer(const Role& role, LaunchResult launch_result, std::optional<std::string> start_dir,
+       tools::LineOutput& out)
+      : role_(role), launch_result_(launch_result), start_dir_(std::move(start_dir)), out_(out) {
+    quit_ =
+        std::move(os::NamedEvent::Create(u"", true, false, os::ObjectSecurity::kDefault).object);
   }
 
   const os::NamedEvent& quit_event() const { return quit_; }
@@ -70,6 +76,9 @@ class Peer {
     out_.Json({{"event", "packet"}, {"packet", *packet}});
     if (role_.client == ipc::kClientEmulator && packet->msg_id == kLaunchApp) AnswerLaunch(*packet);
     if (role_.client == ipc::kClientEmulator && packet->msg_id == kQuit) quit_.Set();
+    if (role_.client != ipc::kClientEmulator && packet->msg_id == kStartProgram && start_dir_) {
+      StartProgram(*packet);
+    }
     return true;
   }
 
@@ -95,8 +104,27 @@ class Peer {
                {"error", error}});
   }
 
+  // The service (or the client in its place) starts the named program of the product with the
+  // given command line, without waiting for it.
+  void StartProgram(const ipc::IpcPacket& packet) {
+    std::string name;
+    std::string param;
+    try {
+      name = packet.data.at("name").get<std::string>();
+      param = packet.data.at("param").get<std::string>();
+    } catch (const std::exception& e) {
+      out_.Json({{"event", "bad-start-request"}, {"error", e.what()}});
+      return;
+    }
+    const std::u16string directory = Utf8ToWide(*start_dir_);
+    const os::ErrorCode error =
+        os::ShellOpen(os::PathJoin(directory, Utf8ToWide(name)), Utf8ToWide(param), directory);
+    out_.Json({{"event", "started"}, {"name", name}, {"param", param}, {"error", error}});
+  }
+
   const Role& role_;
   LaunchResult launch_result_;
+  std::optional<std::string> start_dir_;
   tools::LineOutput& out_;
   os::NamedEvent quit_;
 };
@@ -163,7 +191,7 @@ int main() {
   os::NamedMutex vm_ready;
   if (options.has("vm-ready")) vm_ready = HoldMutex(kVmReadyMutex);
 
-  Peer peer(*role, launch_result, out);
+  Peer peer(*role, launch_result, options.get("start-dir"), out);
   std::vector<std::int32_t> ids(kLauncherMessages.begin(), kLauncherMessages.end());
   for (const std::int32_t id : ParseIds(options.get_or("msg-ids", ""))) ids.push_back(id);
   ipc::IpcContext& context = ipc::IpcContext::Instance();
@@ -179,7 +207,8 @@ int main() {
   os::NamedEvent stop;
   if (const auto name = options.get("stop-event")) {
     stop = std::move(
-        os::NamedEvent::Create(Utf8ToWide(*name), true, false, os::ObjectSecurity::kOpenToAll).object);
+        os::NamedEvent::Create(Utf8ToWide(*name), true, false, os::ObjectSecurity::kOpenToAll)
+            .object);
   }
   out.Json({{"event", "ready"},
             {"role", role->name},
