@@ -1,0 +1,71 @@
+#pragma once
+
+// Messages that arrive as runs of 64-byte fragments are put together here. One cache serves
+// every channel object its thread receives on; entries are told apart by channel object and
+// message id, since each channel numbers its messages on its own.
+//
+// The lengths come from shared memory that any process can write, so the cache bounds itself:
+// a message it starts is at most kMaxMessageSize bytes, and the messages held at once are at
+// most kMaxEntries and kMaxBytes together; the oldest go first when a new one would not fit.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+
+namespace transport {
+
+class receive_cache {
+ public:
+  static constexpr std::size_t kMaxMessageSize = std::size_t{16} << 20;
+  static constexpr std::size_t kMaxBytes = std::size_t{64} << 20;
+  static constexpr std::size_t kMaxEntries = 4096;
+  // Above this many entries, those far from the message being started are dropped.
+  static constexpr std::size_t kPruneAbove = 1024;
+  static constexpr std::uint32_t kPruneDistance = 8192;
+
+  struct message {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+    std::size_t filled = 0;
+    std::uint64_t serial = 0;  // order of creation, for dropping the oldest
+  };
+
+  receive_cache();
+
+  // The message being put together, or null.
+  message* find(const void* channel, std::uint32_t msg_id);
+  // Starts a message of `size` bytes (2 to kMaxMessageSize); null when it cannot be held.
+  message* start(const void* channel, std::uint32_t msg_id, std::size_t size);
+  // Removes a message and hands its bytes over.
+  std::unique_ptr<std::uint8_t[]> take(const void* channel, std::uint32_t msg_id);
+  // Drops every message of one channel object (it stopped receiving).
+  void forget(const void* channel);
+
+  std::size_t entries() const { return map_.size(); }
+  std::size_t bytes() const { return bytes_; }
+
+  // The cache of the calling thread.
+  static receive_cache& of_this_thread();
+
+ private:
+  struct key {
+    const void* channel;
+    std::uint32_t msg_id;
+    bool operator==(const key&) const = default;
+  };
+  struct key_hash {
+    std::size_t operator()(const key& k) const;
+  };
+  using map = std::unordered_map<key, message, key_hash>;
+
+  void erase(map::iterator it);
+  void prune_far_from(const key& k);
+  void drop_oldest();
+
+  map map_;
+  std::size_t bytes_ = 0;
+  std::uint64_t next_serial_ = 0;
+};
+
+}  // namespace transport
