@@ -202,14 +202,26 @@ class FileMapping : public ObjectHandle {
 };
 
 // A read-write view of a whole file mapping (MapViewOfFile, FILE_MAP_ALL_ACCESS), unmapped by
-// its destructor. Like on Windows, a view keeps the mapping object alive after the mapping's
-// handle was closed.
+// its destructor. A view stays usable after the mapping's handles are closed, but the name goes
+// with the last handle: later opens fail with 2 and later creates get a fresh mapping.
 class MappedView {
  public:
   MappedView() = default;
   ~MappedView() { Unmap(); }
-  MappedView(MappedView&& other) noexcept;
-  MappedView& operator=(MappedView&& other) noexcept;
+  MappedView(MappedView&& other) noexcept : data_(other.data_), length_(other.length_) {
+    other.data_ = nullptr;
+    other.length_ = 0;
+  }
+  MappedView& operator=(MappedView&& other) noexcept {
+    if (this != &other) {
+      Unmap();
+      data_ = other.data_;
+      length_ = other.length_;
+      other.data_ = nullptr;
+      other.length_ = 0;
+    }
+    return *this;
+  }
   MappedView(const MappedView&) = delete;
   MappedView& operator=(const MappedView&) = delete;
 
@@ -225,7 +237,6 @@ class MappedView {
  private:
   void* data_ = nullptr;
   std::size_t length_ = 0;
-  void* owner_ = nullptr;  // Linux: the mapping's object file record, kept while mapped
   friend struct ObjectFactory;
 };
 
