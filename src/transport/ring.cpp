@@ -87,7 +87,7 @@ bool ring_push(ring_segment& ring, const message_record& record) {
       e = now;
       continue;
     }
-    shim::backoff(k);
+    back_off(k);
   }
 }
 
@@ -103,7 +103,7 @@ bool ring_force_push(ring_segment& ring, const message_record& record,
     std::uint64_t r = atomic(slot.read).load();
     const std::uint32_t m = read_word::mask(r);
     if ((cc & m) != 0) {
-      shim::report(4, __LINE__, "force_push: k = %u, cc = %u, rem_cc = %u\n", k, cc, m);
+      TRANSPORT_REPORT(4, "force_push: k = %u, cc = %u, rem_cc = %u\n", k, cc, m);
       cc = atomic(ring.connections).fetch_and(~m) & ~m;
       if (cc == 0) return false;
     }
@@ -120,7 +120,7 @@ bool ring_force_push(ring_segment& ring, const message_record& record,
       e = atomic(ring.epoch).fetch_add(kEpochStep) + kEpochStep;
       continue;
     }
-    shim::backoff(k);
+    back_off(k);
   }
 }
 
@@ -132,7 +132,7 @@ std::uint32_t ring_claim_receiver(ring_segment& ring) {
     if (atomic(ring.connections).compare_exchange_strong(old, old | (old + 1))) {
       return (old + 1) & ~old;
     }
-    shim::backoff(k);
+    back_off(k);
   }
 }
 
@@ -159,7 +159,7 @@ void ring_forget_stale_reads(ring_segment& ring, std::uint32_t bit, std::uint32_
         if (left == 0) atomic(slot.commit).compare_exchange_strong(f, released_flag(c + 256));
         break;
       }
-      shim::backoff(k);
+      back_off(k);
     }
   }
 }
@@ -188,7 +188,7 @@ std::optional<message_record> ring_pop(ring_segment& ring, std::uint32_t bit,
             r, read_word::make(read_word::epoch(r), read_word::counter(r) + 1, left))) {
       return record;
     }
-    shim::backoff(k);
+    back_off(k);
   }
 }
 

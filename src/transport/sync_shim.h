@@ -1,19 +1,17 @@
 #pragma once
 
-// Temporary stand-ins for the synchronisation blocks and the diagnostic hook until they land.
+// Temporary stand-ins, with the names of the synchronisation blocks and the diagnostic hook,
+// until those land.
 #include <chrono>
-#include <cstdarg>
 #include <cstdint>
 #include <thread>
 
-#include <emmintrin.h>
+namespace transport {
 
-namespace transport::shim {
-
-inline void backoff(std::uint32_t& k) {
+inline void back_off(std::uint32_t& k) {
   if (k < 4) {
   } else if (k < 16) {
-    _mm_pause();
+    __builtin_ia32_pause();
   } else if (k < 32) {
     std::this_thread::yield();
   } else {
@@ -23,6 +21,6 @@ inline void backoff(std::uint32_t& k) {
   ++k;
 }
 
-inline void report(int, int, const char*, ...) {}
+}  // namespace transport
 
-}  // namespace transport::shim
+#define TRANSPORT_REPORT(level, ...) ((void)(level))

@@ -37,7 +37,7 @@ word_lock::word_lock(std::uint32_t& word) : word_(word) {
         return;
       }
     }
-    shim::backoff(k);
+    back_off(k);
   }
 }
 

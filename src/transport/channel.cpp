@@ -1,0 +1,154 @@
+#include "transport/channel.h"
+
+#include <mutex>
+
+#include "transport/chunk_storage.h"
+#include "transport/receive_cache.h"
+#include "transport/sync_shim.h"
+
+namespace transport {
+namespace {
+
+constexpr std::size_t kCounterSize = 4;
+
+// The process's connection counter: every channel object takes its connection id from it. The
+// segment lies in the namespace of the first channel the process opens.
+std::uint32_t next_connection_id(bool global) {
+  static std::mutex mutex;
+  static shm::handle* counter = nullptr;
+  const std::lock_guard lock(mutex);
+  if (counter == nullptr) {
+    // Kept for the life of the process: ids must stay unique while any object lives.
+    counter = new shm::handle;
+    counter->acquire("__CA_CONN__", kCounterSize, global);
+  }
+  void* word = counter->get();
+  if (word == nullptr) return 0;
+  return std::atomic_ref<std::uint32_t>(*static_cast<std::uint32_t*>(word)).fetch_add(1);
+}
+
+void release_overwritten_chunk(const message_record& overwritten, std::uint32_t unread) {
+  clear_message(overwritten, unread);
+}
+
+}  // namespace
+
+std::string ring_segment_name(std::string_view channel_name) {
+  return "__QU_CONN__" + std::to_string(kRecordDataLength) + "__" +
+         std::to_string(kRecordDataAlignment) + "__" + std::string(channel_name);
+}
+
+channel* channel_open(std::string_view name, bool global) {
+  auto* h = new channel;
+  h->name_ = std::string(name);
+  h->connection_id_ = next_connection_id(global);
+
+  const std::string n(name);
+  h->connection_waiter_.set_global(global);
+  h->connection_waiter_.open("__CC_CONN__" + n);
+  h->write_waiter_.set_global(global);
+  h->write_waiter_.open("__WT_CONN__" + n);
+  h->read_waiter_.set_global(global);
+  h->read_waiter_.open("__RD_CONN__" + n);
+
+  h->message_counter_.acquire("__AC_CONN__" + n, kCounterSize, global);
+
+  if (name.empty()) {
+    TRANSPORT_REPORT(2, "fail open waiter: name is empty!\n");
+    return h;
+  }
+  const std::string ring_name = ring_segment_name(name);
+  if (!h->ring_segment_.acquire(ring_name, kRingSegmentSize, global)) {
+    TRANSPORT_REPORT(2, "fail acquire elems: %s\n", ring_name.c_str());
+    return h;
+  }
+  // An existing segment keeps its creator's size; one too small for a ring is not used.
+  if (h->ring_segment_.size() < kRingSegmentSize) {
+    TRANSPORT_REPORT(2, "fail acquire elems: %s is %zu bytes\n", ring_name.c_str(),
+                     h->ring_segment_.size());
+    h->ring_segment_.release();
+    return h;
+  }
+  h->ring_ = static_cast<ring_segment*>(h->ring_segment_.get());
+  ring_initialise(*h->ring_);
+  return h;
+}
+
+void channel_close(channel* h) {
+  if (h == nullptr) return;
+  h->disconnect();
+  receive_cache::of_this_thread().forget(h);
+  delete h;
+}
+
+channel::~channel() {
+  ring_ = nullptr;
+  ring_segment_.release();
+  message_counter_.release();
+  connection_waiter_.close();
+  write_waiter_.close();
+  read_waiter_.close();
+}
+
+std::uint32_t* channel::message_counter() const {
+  return static_cast<std::uint32_t*>(message_counter_.get());
+}
+
+bool channel::connect_receiver() {
+  if (ring_ == nullptr) return false;
+  if (receiver_bit_.load() == 0) {
+    const std::uint32_t bit = ring_claim_receiver(*ring_);
+    if (bit == 0) return false;
+    receiver_bit_.store(bit);
+    read_cursor_ = ring_commit_cursor(*ring_);
+    ring_forget_stale_reads(*ring_, bit, read_cursor_);
+    // Read after the bit is set: every message numbered from here on is pushed with it.
+    if (std::uint32_t* counter = message_counter()) {
+      first_msg_id_ = std::atomic_ref<std::uint32_t>(*counter).load();
+      screening_ = true;
+    }
+  }
+  connection_waiter_.broadcast();
+  return true;
+}
+
+bool channel::connect_sender() {
+  if (receiver_bit_.load() != 0) disconnect();
+  return ring_ != nullptr;
+}
+
+void channel::disconnect() {
+  const std::uint32_t bit = receiver_bit_.exchange(0);
+  const bool gave_up = bit != 0 && ring_ != nullptr;
+  if (gave_up) ring_release_receiver(*ring_, bit);
+  connection_waiter_.quit_waiting();
+  write_waiter_.quit_waiting();
+  read_waiter_.quit_waiting();
+  if (gave_up) receive_cache::of_this_thread().forget(this);
+}
+
+bool channel::push(const message_record& record) {
+  return ring_ != nullptr && ring_push(*ring_, record);
+}
+
+bool channel::force_push(const message_record& record) {
+  return ring_ != nullptr && ring_force_push(*ring_, record, &release_overwritten_chunk);
+}
+
+bool channel::may_have_missed(std::uint32_t msg_id) {
+  if (!screening_) return false;
+  constexpr std::uint32_t kWindow = 1u << 24;
+  if (msg_id - first_msg_id_ >= kWindow && msg_id - first_msg_id_ < 0x80000000u) {
+    screening_ = false;  // so far past the connection that nothing from before is in flight
+    return false;
+  }
+  return first_msg_id_ - msg_id - 1 < kWindow;
+}
+
+std::optional<message_record> channel::pop() {
+  const std::uint32_t bit = receiver_bit_.load();
+  if (ring_ == nullptr || bit == 0) return std::nullopt;
+  return ring_pop(*ring_, bit, read_cursor_);
+}
+
+}  // namespace transport
