@@ -165,8 +165,8 @@ struct Child {
 int g_run = 0;
 
 // Starts the receiving process for one run; the caller's end of the path is returned in `mine`.
-Child StartChild(Kind kind, const std::string& test, std::size_t size, long count,
-                 Endpoint*& mine, std::vector<int>& close_after) {
+Child StartChild(Kind kind, const std::string& test, std::size_t size, long count, Endpoint*& mine,
+                 std::vector<int>& close_after) {
   int ctl[2];
   if (pipe(ctl) != 0) Die("pipe");
   int child_in = -1, child_out = -1, my_in = -1, my_out = -1;
@@ -194,11 +194,17 @@ Child StartChild(Kind kind, const std::string& test, std::size_t size, long coun
   mine = new Endpoint(kind, my_in, my_out);
   if (kind == Kind::kTransport) mine->OpenTransport(test == "echo" ? parent_channel : "", "");
 
-  std::vector<std::string> args = {"/proc/self/exe", "--child",
-                                   std::to_string(static_cast<int>(kind)), test,
-                                   std::to_string(size), std::to_string(count),
-                                   std::to_string(child_in), std::to_string(child_out),
-                                   std::to_string(ctl[1]), child_channel, parent_channel};
+  std::vector<std::string> args = {"/proc/self/exe",
+                                   "--child",
+                                   std::to_string(static_cast<int>(kind)),
+                                   test,
+                                   std::to_string(size),
+                                   std::to_string(count),
+                                   std::to_string(child_in),
+                                   std::to_string(child_out),
+                                   std::to_string(ctl[1]),
+                                   child_channel,
+                                   parent_channel};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -344,9 +350,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("Medians over %d interleaved rounds (scale %.2f); ratio = transport / socket, "
-              "taken per round.\n\n",
-              rounds, scale);
+  std::printf(
+      "Medians over %d interleaved rounds (scale %.2f); ratio = transport / socket, "
+      "taken per round.\n\n",
+      rounds, scale);
   std::printf("| one-way, msg/s | socket | pipe | transport | ratio |\n|---|---|---|---|---|\n");
   for (std::size_t size : one_way_sizes) {
     std::printf("| %zu B | %s | %s | %s | %.2fx |\n", size,
@@ -354,8 +361,9 @@ int main(int argc, char** argv) {
                 Format(Median(rate[size][Kind::kPipe])).c_str(),
                 Format(Median(rate[size][Kind::kTransport])).c_str(), Median(rate_ratio[size]));
   }
-  std::printf("\n| CPU per message, us (both processes) | socket | pipe | transport | ratio |\n"
-              "|---|---|---|---|---|\n");
+  std::printf(
+      "\n| CPU per message, us (both processes) | socket | pipe | transport | ratio |\n"
+      "|---|---|---|---|---|\n");
   for (std::size_t size : one_way_sizes) {
     std::printf("| %zu B | %s | %s | %s | %.2fx |\n", size,
                 Format(Median(cpu[size][Kind::kSocket])).c_str(),

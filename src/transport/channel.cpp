@@ -4,7 +4,7 @@
 
 #include "transport/chunk_storage.h"
 #include "transport/receive_cache.h"
-#include "transport/sync_shim.h"
+#include "transport/utility/log.h"
 
 namespace transport {
 namespace {
@@ -54,17 +54,17 @@ channel* channel_open(std::string_view name, bool global) {
   h->message_counter_.acquire("__AC_CONN__" + n, kCounterSize, global);
 
   if (name.empty()) {
-    TRANSPORT_REPORT(2, "fail open waiter: name is empty!\n");
+    TRANSPORT_REPORT(log::kFailure, "fail open waiter: name is empty!\n");
     return h;
   }
   const std::string ring_name = ring_segment_name(name);
   if (!h->ring_segment_.acquire(ring_name, kRingSegmentSize, global)) {
-    TRANSPORT_REPORT(2, "fail acquire elems: %s\n", ring_name.c_str());
+    TRANSPORT_REPORT(log::kFailure, "fail acquire elems: %s\n", ring_name.c_str());
     return h;
   }
   // An existing segment keeps its creator's size; one too small for a ring is not used.
   if (h->ring_segment_.size() < kRingSegmentSize) {
-    TRANSPORT_REPORT(2, "fail acquire elems: %s is %zu bytes\n", ring_name.c_str(),
+    TRANSPORT_REPORT(log::kFailure, "fail acquire elems: %s is %zu bytes\n", ring_name.c_str(),
                      h->ring_segment_.size());
     h->ring_segment_.release();
     return h;

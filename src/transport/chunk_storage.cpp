@@ -6,9 +6,10 @@
 
 #include "os/named_objects.h"
 #include "os/text.h"
+#include "transport/backoff.h"
 #include "transport/limits.h"
 #include "transport/shm.h"
-#include "transport/sync_shim.h"
+#include "transport/utility/log.h"
 #include "transport/word_lock.h"
 
 namespace transport {
@@ -64,7 +65,8 @@ class pool_table {
     auto it = pools_.find(chunk_size);
     if (it == pools_.end()) {
       if (pools_.size() >= kMaxPools) {
-        TRANSPORT_REPORT(2, "[chunk_storages] too many pools: chunk_size = %zd\n", chunk_size);
+        TRANSPORT_REPORT(log::kFailure, "[chunk_storages] too many pools: chunk_size = %zd\n",
+                         chunk_size);
         return nullptr;
       }
       it = pools_.emplace(chunk_size, shm::handle()).first;
@@ -82,13 +84,15 @@ class pool_table {
     }
     const std::size_t size = pool_segment_size(chunk_size);
     if (!pool.acquire(name, size, true)) {
-      TRANSPORT_REPORT(2, "[chunk_storages] chunk_shm.id_info_.acquire failed: chunk_size = %zd\n",
+      TRANSPORT_REPORT(log::kFailure,
+                       "[chunk_storages] chunk_shm.id_info_.acquire failed: chunk_size = %zd\n",
                        chunk_size);
       return forget(it);
     }
     // An existing segment keeps its creator's size: chunks must lie inside the mapping.
     if (pool.size() < size) {
-      TRANSPORT_REPORT(2, "[chunk_storages] chunk_shm.id_info_.get failed: chunk_size = %zd\n",
+      TRANSPORT_REPORT(log::kFailure,
+                       "[chunk_storages] chunk_shm.id_info_.get failed: chunk_size = %zd\n",
                        chunk_size);
       return forget(it);
     }
@@ -113,9 +117,13 @@ pool_table& table() {
 }
 
 // Sizes that cannot belong to a message a sender could have queued.
-bool size_acceptable(std::size_t size) { return size > 0 && size <= kMaxMessageSize; }
+bool size_acceptable(std::size_t size) {
+  return size > 0 && size <= kMaxMessageSize;
+}
 
-bool id_acceptable(std::int32_t id) { return id >= 0 && id < static_cast<std::int32_t>(kChunkCount); }
+bool id_acceptable(std::int32_t id) {
+  return id >= 0 && id < static_cast<std::int32_t>(kChunkCount);
+}
 
 void free_chunk(void* pool, std::uint8_t id) {
   auto& header = *static_cast<pool_header*>(pool);
@@ -158,11 +166,12 @@ std::optional<storage_grant> acquire_storage(std::size_t size, std::uint32_t mas
     id = take_chunk(header);
   }
   if (taken_over) {
-    TRANSPORT_REPORT(4, "[id_pool::prepare] lock held too long, taken over: chunk_size = %zd\n",
+    TRANSPORT_REPORT(log::kNotice,
+                     "[id_pool::prepare] lock held too long, taken over: chunk_size = %zd\n",
                      chunk_size);
   }
   if (state == free_list_state::kRebuilt) {
-    TRANSPORT_REPORT(4, "[id_pool::prepare] invalid free-list detected, rebuild pool.");
+    TRANSPORT_REPORT(log::kNotice, "[id_pool::prepare] invalid free-list detected, rebuild pool.");
   }
   if (!id) return std::nullopt;
   std::atomic_ref<std::uint32_t>(chunk_at(pool, chunk_size, *id)->receivers).store(mask);
@@ -171,7 +180,7 @@ std::optional<storage_grant> acquire_storage(std::size_t size, std::uint32_t mas
 
 std::uint8_t* find_storage(std::int32_t id, std::size_t size) {
   if (!id_acceptable(id) || !size_acceptable(size)) {
-    TRANSPORT_REPORT(2, "[find_storage] id is invalid: id = %ld, size = %zd\n",
+    TRANSPORT_REPORT(log::kFailure, "[find_storage] id is invalid: id = %ld, size = %zd\n",
                      static_cast<long>(id), size);
     return nullptr;
   }
@@ -182,7 +191,7 @@ std::uint8_t* find_storage(std::int32_t id, std::size_t size) {
 
 void recycle_storage(const recycle_record& record, std::size_t size) {
   if (!id_acceptable(record.id) || !size_acceptable(size)) {
-    TRANSPORT_REPORT(2, "[recycle_storage] id is invalid: id = %ld, size = %zd\n",
+    TRANSPORT_REPORT(log::kFailure, "[recycle_storage] id is invalid: id = %ld, size = %zd\n",
                      static_cast<long>(record.id), size);
     return;
   }
@@ -198,14 +207,14 @@ void clear_message(const message_record& record, std::uint32_t unread) {
   if (record.storage != 1) return;
   const auto length = static_cast<std::int32_t>(static_cast<std::uint32_t>(record.remain) + 64u);
   if (length <= 0) {
-    TRANSPORT_REPORT(2, "[clear_message] invalid msg size: %d\n", length);
+    TRANSPORT_REPORT(log::kFailure, "[clear_message] invalid msg size: %d\n", length);
     return;
   }
   std::int32_t id;
   std::memcpy(&id, record.data, sizeof id);
   const auto size = static_cast<std::size_t>(length);
   if (!id_acceptable(id) || !size_acceptable(size)) {
-    TRANSPORT_REPORT(2, "[release_storage] id is invalid: id = %ld, size = %zd\n",
+    TRANSPORT_REPORT(log::kFailure, "[release_storage] id is invalid: id = %ld, size = %zd\n",
                      static_cast<long>(id), size);
     return;
   }

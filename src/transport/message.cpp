@@ -7,11 +7,13 @@
 
 #include "transport/limits.h"
 #include "transport/receive_cache.h"
-#include "transport/sync_shim.h"
+#include "transport/utility/log.h"
 
 namespace transport {
 
-received_buffer::received_buffer(received_buffer&& other) noexcept { *this = std::move(other); }
+received_buffer::received_buffer(received_buffer&& other) noexcept {
+  *this = std::move(other);
+}
 
 received_buffer& received_buffer::operator=(received_buffer&& other) noexcept {
   if (this != &other) {
@@ -70,7 +72,7 @@ bool queue_record(channel& h, const message_record& record, std::size_t size,
       timeout_ms);
   if (!waited) {
     if (mode == queue_mode::kGiveUp) return false;
-    TRANSPORT_REPORT(4, "force_push: msg_id = %zd, remain = %d, size = %zd\n",
+    TRANSPORT_REPORT(log::kNotice, "force_push: msg_id = %zd, remain = %d, size = %zd\n",
                      static_cast<std::size_t>(record.msg_id), record.remain, size);
     if (!h.force_push(record)) return false;
   } else if (!pushed) {
@@ -84,29 +86,30 @@ bool queue_record(channel& h, const message_record& record, std::size_t size,
 bool send_message(channel* h, const void* data, std::size_t size, std::uint32_t timeout_ms,
                   queue_mode mode) {
   if (data == nullptr || size == 0) {
-    TRANSPORT_REPORT(2, "fail: send(%p, %zd)\n", data, size);
+    TRANSPORT_REPORT(log::kFailure, "fail: send(%p, %zd)\n", data, size);
     return false;
   }
   if (h == nullptr) {
-    TRANSPORT_REPORT(2, "fail: send, queue_of(h) == nullptr\n");
+    TRANSPORT_REPORT(log::kFailure, "fail: send, queue_of(h) == nullptr\n");
     return false;
   }
   if (h->ring() == nullptr) {
-    TRANSPORT_REPORT(2, "fail: send, queue_of(h)->elems() == nullptr\n");
+    TRANSPORT_REPORT(log::kFailure, "fail: send, queue_of(h)->elems() == nullptr\n");
     return false;
   }
   if (size > kMaxMessageSize) {
-    TRANSPORT_REPORT(2, "fail: send(%p, %zd), longer than %zd\n", data, size, kMaxMessageSize);
+    TRANSPORT_REPORT(log::kFailure, "fail: send(%p, %zd), longer than %zd\n", data, size,
+                     kMaxMessageSize);
     return false;
   }
   const std::uint32_t connections = ring_connections(*h->ring());
   if (connections == 0) {
-    TRANSPORT_REPORT(2, "fail: send, there is no receiver on this connection.\n");
+    TRANSPORT_REPORT(log::kFailure, "fail: send, there is no receiver on this connection.\n");
     return false;
   }
   std::uint32_t* counter = h->message_counter();
   if (counter == nullptr) {
-    TRANSPORT_REPORT(2, "fail: send, info_of(h)->acc() == nullptr\n");
+    TRANSPORT_REPORT(log::kFailure, "fail: send, info_of(h)->acc() == nullptr\n");
     return false;
   }
   message_record record{};
@@ -129,7 +132,8 @@ bool send_message(channel* h, const void* data, std::size_t size, std::uint32_t 
 
   for (std::size_t offset = 0; offset < size; offset += kRecordDataLength) {
     const std::size_t length = std::min(kRecordDataLength, size - offset);
-    record.remain = static_cast<std::int32_t>(size - offset) - static_cast<std::int32_t>(kRecordDataLength);
+    record.remain =
+        static_cast<std::int32_t>(size - offset) - static_cast<std::int32_t>(kRecordDataLength);
     std::memset(record.data, 0, sizeof record.data);
     std::memcpy(record.data, bytes + offset, length);
     if (!queue_record(*h, record, size, timeout_ms, mode)) return false;
@@ -154,7 +158,7 @@ bool try_send(channel* h, const void* data, std::size_t size, std::uint32_t time
 
 received_buffer recv(channel* h, std::uint32_t timeout_ms) {
   if (h == nullptr) {
-    TRANSPORT_REPORT(2, "fail: recv, queue_of(h) == nullptr\n");
+    TRANSPORT_REPORT(log::kFailure, "fail: recv, queue_of(h) == nullptr\n");
     return {};
   }
   const std::uint32_t own_bit = h->receiver_bit();
@@ -177,7 +181,7 @@ received_buffer recv(channel* h, std::uint32_t timeout_ms) {
 
     const std::int32_t length = fragment_length(record);
     if (length <= 0 || static_cast<std::size_t>(length) > kMaxMessageSize) {
-      TRANSPORT_REPORT(2, "fail: recv, r_size = %d\n", length);
+      TRANSPORT_REPORT(log::kFailure, "fail: recv, r_size = %d\n", length);
       return {};
     }
     const auto size = static_cast<std::size_t>(length);
@@ -189,7 +193,8 @@ received_buffer recv(channel* h, std::uint32_t timeout_ms) {
         return received_buffer::chunk_view(
             message, size, recycle_record{id, ring_connections(*h->ring()), own_bit});
       }
-      TRANSPORT_REPORT(4, "fail: shm::handle for large message. msg_id: %zd, buf_id: %zd, size: %zd\n",
+      TRANSPORT_REPORT(log::kNotice,
+                       "fail: shm::handle for large message. msg_id: %zd, buf_id: %zd, size: %zd\n",
                        static_cast<std::size_t>(record.msg_id), static_cast<std::size_t>(id), size);
       continue;
     }
@@ -224,7 +229,7 @@ received_buffer recv(channel* h, std::uint32_t timeout_ms) {
     if (may_have_missed_start) continue;
     receive_cache::message* started = cache.start(h, record.msg_id, size);
     if (started == nullptr) {
-      TRANSPORT_REPORT(2, "fail: recv, cannot hold a message of %zd bytes\n", size);
+      TRANSPORT_REPORT(log::kFailure, "fail: recv, cannot hold a message of %zd bytes\n", size);
       continue;
     }
     std::memcpy(started->bytes.get(), record.data, kRecordDataLength);

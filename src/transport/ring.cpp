@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "transport/sync_shim.h"
+#include "transport/backoff.h"
+#include "transport/utility/log.h"
 #include "transport/word_lock.h"
 
 namespace transport {
@@ -103,7 +104,7 @@ bool ring_force_push(ring_segment& ring, const message_record& record,
     std::uint64_t r = atomic(slot.read).load();
     const std::uint32_t m = read_word::mask(r);
     if ((cc & m) != 0) {
-      TRANSPORT_REPORT(4, "force_push: k = %u, cc = %u, rem_cc = %u\n", k, cc, m);
+      TRANSPORT_REPORT(log::kNotice, "force_push: k = %u, cc = %u, rem_cc = %u\n", k, cc, m);
       cc = atomic(ring.connections).fetch_and(~m) & ~m;
       if (cc == 0) return false;
     }

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "os/clock.h"
-#include "transport/sync_shim.h"
+#include "transport/backoff.h"
 
 namespace transport {
 namespace {

@@ -94,12 +94,17 @@ void Compose(std::vector<std::uint8_t>& out, std::uint32_t sender, std::uint32_t
 
 std::size_t RandomSize(std::mt19937_64& random) {
   std::uniform_real_distribution<double> exponent(0.0, 16.0);
-  return std::clamp<std::size_t>(static_cast<std::size_t>(std::exp2(exponent(random))), 1, kMaxSize);
+  return std::clamp<std::size_t>(static_cast<std::size_t>(std::exp2(exponent(random))), 1,
+                                 kMaxSize);
 }
 
-std::uint64_t PerSender(const Options& o) { return o.messages / o.senders; }
+std::uint64_t PerSender(const Options& o) {
+  return o.messages / o.senders;
+}
 
-std::string SemaphoreName(const Options& o) { return "Local\\" + o.channel + "-ready"; }
+std::string SemaphoreName(const Options& o) {
+  return "Local\\" + o.channel + "-ready";
+}
 
 int RunSender(const Options& o) {
   transport::channel_ptr channel(transport::channel_open(o.channel, false));
@@ -127,7 +132,8 @@ struct ReceiverCounts {
 
 // Checks one message against the next expected one of its sender.
 bool Verify(const Options& o, const std::uint8_t* data, std::size_t size,
-            std::vector<std::uint32_t>& next, std::vector<std::uint8_t>& scratch, std::string& why) {
+            std::vector<std::uint32_t>& next, std::vector<std::uint8_t>& scratch,
+            std::string& why) {
   std::uint32_t sender;
   std::uint32_t seq;
   if (size >= kHeaderSize) {
@@ -185,8 +191,8 @@ int RunReceiver(const Options& o, const std::function<void()>& ready) {
     const transport::received_buffer message = transport::recv(channel.get(), kReceiveWaitMs);
     if (message.empty()) {
       if (std::chrono::steady_clock::now() - last > std::chrono::milliseconds(kIdleLimitMs)) {
-        std::fprintf(stderr, "receiver %u: nothing for %d ms after %" PRIu64 " messages\n",
-                     o.index, kIdleLimitMs, counts.received);
+        std::fprintf(stderr, "receiver %u: nothing for %d ms after %" PRIu64 " messages\n", o.index,
+                     kIdleLimitMs, counts.received);
         return 1;
       }
       continue;
@@ -261,14 +267,15 @@ std::optional<Options> Parse(int argc, char** argv, std::string& role) {
   return o;
 }
 
-std::vector<std::u16string> ChildArguments(const Options& o, const char* role, std::uint32_t index) {
-  std::vector<std::string> args = {"--role",    role,
-                                   "--channel", o.channel,
-                                   "--index",   std::to_string(index),
-                                   "--messages", std::to_string(o.messages),
-                                   "--senders", std::to_string(o.senders),
+std::vector<std::u16string> ChildArguments(const Options& o, const char* role,
+                                           std::uint32_t index) {
+  std::vector<std::string> args = {"--role",      role,
+                                   "--channel",   o.channel,
+                                   "--index",     std::to_string(index),
+                                   "--messages",  std::to_string(o.messages),
+                                   "--senders",   std::to_string(o.senders),
                                    "--receivers", std::to_string(o.receivers),
-                                   "--seed",    std::to_string(o.seed)};
+                                   "--seed",      std::to_string(o.seed)};
   std::vector<std::u16string> wide;
   for (const auto& a : args) wide.push_back(os::Utf8ToUtf16(a));
   return wide;
@@ -356,8 +363,9 @@ int main(int argc, char** argv) {
     });
   }
   // A folder of object files of its own (Linux; Windows ignores it), shared with the children.
-  const std::u16string objects = os::PathJoin(
-      os::TempFolder(), os::Utf8ToUtf16("velmora-stress-" + std::to_string(os::CurrentProcessId())));
+  const std::u16string objects =
+      os::PathJoin(os::TempFolder(),
+                   os::Utf8ToUtf16("velmora-stress-" + std::to_string(os::CurrentProcessId())));
   os::RemoveAll(objects);
   os::CreateDirectories(objects);
   os::SetEnv(u"VELMORA_OBJECT_DIR", objects);

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "object_folder.h"
+#include "object_test_support.h"
 #include "os/named_objects.h"
 #include "os/text.h"
 #include "test_support.h"
@@ -38,28 +38,19 @@ namespace {
 using os::ObjectSecurity;
 using os::WaitStatus;
 
-constexpr std::uint32_t kChildReadyMs = 20'000;
+using test_support::kChildWaitMs;
+using test_support::Park;
+using test_support::SetReady;
 
 [[maybe_unused]] auto* const kObjects =
     ::testing::AddGlobalTestEnvironment(new test_support::FreshObjectFolder);
 
 std::string UniqueLocal(const std::string& prefix) {
-  return "Local\\" + test_support::UniqueName(prefix);
+  return test_support::UniqueLocalName(prefix);
 }
 
 std::u16string Wide(const std::string& text) {
   return os::Utf8ToUtf16(text);
-}
-
-// Blocks the calling thread for good: children that must die holding something park here.
-[[noreturn]] void Park() {
-  auto never = os::NamedEvent::Create(u"", true, false, ObjectSecurity::kDefault);
-  for (;;) never.object.Wait(os::kInfiniteWait);
-}
-
-bool SetReady(const std::string& name) {
-  auto ready = os::NamedEvent::Open(Wide(name));
-  return ready.ok() && ready.object.Set() == os::kErrorSuccess;
 }
 
 std::uint32_t ReadWord(const os::MappedView& view) {
@@ -72,22 +63,8 @@ void WriteWord(const os::MappedView& view, std::uint32_t value) {
   std::memcpy(view.data(), &value, sizeof(value));
 }
 
-// A child started by the test and the auto-reset event it sets once it is ready.
-struct StartedChild {
-  os::ChildProcess process;
-  bool ready = false;
-};
-
-StartedChild StartAndAwait(const std::string& mode, std::vector<std::string> arguments) {
-  const std::string ready_name = UniqueLocal("ready");
-  auto ready = os::NamedEvent::Create(Wide(ready_name), false, false, ObjectSecurity::kOpenToAll);
-  arguments.insert(arguments.begin(), ready_name);
-  StartedChild started;
-  auto child = test_support::SpawnChild(mode, arguments);
-  if (!ready.ok() || !child) return started;
-  started.process = std::move(*child);
-  started.ready = ready.object.Wait(kChildReadyMs).signaled();
-  return started;
+auto StartAndAwait(const std::string& mode, std::vector<std::string> arguments) {
+  return test_support::StartAndAwaitReady(mode, std::move(arguments));
 }
 
 // --- children ------------------------------------------------------------------------------
@@ -398,9 +375,9 @@ TEST(NamedMutex, OwnerProcessThatDiesAbandonsItOnce) {
       EXPECT_EQ(mutex.object.Wait(0).status, WaitStatus::kTimeout);
       ASSERT_TRUE(child.process.Kill());
     } else {
-      EXPECT_EQ(child.process.Wait(kChildReadyMs), 0u);
+      EXPECT_EQ(child.process.Wait(kChildWaitMs), 0u);
     }
-    EXPECT_EQ(mutex.object.Wait(kChildReadyMs).status, WaitStatus::kAbandoned);
+    EXPECT_EQ(mutex.object.Wait(kChildWaitMs).status, WaitStatus::kAbandoned);
     EXPECT_EQ(mutex.object.Release(), os::kErrorSuccess);
     EXPECT_EQ(mutex.object.Wait(0).status, WaitStatus::kSignaled);
     EXPECT_EQ(mutex.object.Release(), os::kErrorSuccess);
@@ -441,12 +418,12 @@ TEST(NamedSemaphore, PostsOfAnotherProcessWakeTheWaiter) {
   std::atomic<int> taken{0};
   std::thread waiter([&] {
     for (int i = 0; i < 2; ++i) {
-      if (semaphore.object.Wait(kChildReadyMs).signaled()) ++taken;
+      if (semaphore.object.Wait(kChildWaitMs).signaled()) ++taken;
     }
   });
   auto child = test_support::SpawnChild("post_semaphore", {name, "2"});
   ASSERT_TRUE(child);
-  EXPECT_EQ(child->Wait(kChildReadyMs), 0u);
+  EXPECT_EQ(child->Wait(kChildWaitMs), 0u);
   waiter.join();
   EXPECT_EQ(taken.load(), 2);
   EXPECT_EQ(semaphore.object.Wait(0).status, WaitStatus::kTimeout);
@@ -478,11 +455,11 @@ TEST(NamedEvent, ASetInOneProcessWakesAWaiterInAnother) {
   auto waiting = StartAndAwait("wait_event", {name, std::to_string(os::kInfiniteWait)});
   ASSERT_TRUE(waiting.ready);
   ASSERT_EQ(event.object.Set(), os::kErrorSuccess);
-  EXPECT_EQ(waiting.process.Wait(kChildReadyMs), 0u);
+  EXPECT_EQ(waiting.process.Wait(kChildWaitMs), 0u);
 
   auto timing_out = StartAndAwait("wait_event", {name, "30"});
   ASSERT_TRUE(timing_out.ready);
-  EXPECT_EQ(timing_out.process.Wait(kChildReadyMs), 1u);
+  EXPECT_EQ(timing_out.process.Wait(kChildWaitMs), 1u);
 }
 
 TEST(WaitForAnyEvent, TheLowestSignalledIndexWinsAndOnlyItIsConsumed) {
@@ -509,7 +486,7 @@ TEST(WaitForAnyEvent, TheLowestSignalledIndexWinsAndOnlyItIsConsumed) {
 
   // A blocked wait wakes for the event that is set.
   std::thread setter([&] { events[2].Set(); });
-  const auto woken = os::WaitForAnyEvent(list, kChildReadyMs);
+  const auto woken = os::WaitForAnyEvent(list, kChildWaitMs);
   setter.join();
   ASSERT_TRUE(woken.signaled());
   EXPECT_EQ(woken.index, 2u);
@@ -542,7 +519,7 @@ TEST(ReleaseMutexAndWait, ReleasesTheMutexThenWaitsForTheSemaphore) {
     EXPECT_EQ(semaphore.object.Release(1), os::kErrorSuccess);
     EXPECT_EQ(mutex.object.Release(), os::kErrorSuccess);
   });
-  EXPECT_TRUE(os::ReleaseMutexAndWait(mutex.object, semaphore.object, kChildReadyMs).signaled());
+  EXPECT_TRUE(os::ReleaseMutexAndWait(mutex.object, semaphore.object, kChildWaitMs).signaled());
   poster.join();
 }
 
