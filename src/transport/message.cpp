@@ -201,22 +201,28 @@ received_buffer recv(channel* h, std::uint32_t timeout_ms) {
 
     if (receive_cache::message* partial = cache.find(h, record.msg_id)) {
       // A fragment continues the message only where the last one ended; anything else means a
-      // fragment was lost, and a message with holes is never handed out. Offset 0 is the same
-      // id starting a new message of the same length.
+      // fragment went missing, and a message with holes is never handed out, nor is any of
+      // its later fragments taken for a message of its own.
       const std::int64_t offset = static_cast<std::int64_t>(partial->size) -
                                   static_cast<std::int64_t>(kRecordDataLength) - record.remain;
-      if (offset != static_cast<std::int64_t>(partial->filled)) {
-        cache.take(h, record.msg_id);
-        if (offset != 0 || size <= kRecordDataLength) continue;
-      } else {
-        const std::size_t n = std::min(kRecordDataLength, size);
-        std::memcpy(partial->bytes.get() + partial->filled, record.data, n);
-        partial->filled += n;
-        if (partial->filled < partial->size) continue;
-        const std::size_t total = partial->size;
-        return received_buffer::heap(cache.take(h, record.msg_id), total);
+      if (partial->bytes && offset != static_cast<std::int64_t>(partial->filled)) {
+        cache.mark_broken(*partial);
       }
+      if (!partial->bytes) {
+        if (record.remain <= 0) cache.take(h, record.msg_id);
+        continue;
+      }
+      const std::size_t n = std::min(kRecordDataLength, size);
+      std::memcpy(partial->bytes.get() + partial->filled, record.data, n);
+      partial->filled += n;
+      if (partial->filled < partial->size) continue;
+      const std::size_t total = partial->size;
+      return received_buffer::heap(cache.take(h, record.msg_id), total);
     }
+
+    // A message sent while this receiver connected may have begun before it: its remaining
+    // fragments would pass for a message of their own.
+    if (may_have_missed_start) continue;
 
     if (size <= kRecordDataLength) {
       std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[size]);
@@ -224,9 +230,6 @@ received_buffer recv(channel* h, std::uint32_t timeout_ms) {
       std::memcpy(copy.get(), record.data, size);
       return received_buffer::heap(std::move(copy), size);
     }
-    // The first fragment of a message that was sent while this receiver connected may have gone
-    // by before it: what follows would be a tail passed off as a whole message.
-    if (may_have_missed_start) continue;
     receive_cache::message* started = cache.start(h, record.msg_id, size);
     if (started == nullptr) {
       TRANSPORT_REPORT(log::kFailure, "fail: recv, cannot hold a message of %zd bytes\n", size);

@@ -25,8 +25,13 @@ receive_cache::message* receive_cache::find(const void* channel, std::uint32_t m
 }
 
 void receive_cache::erase(map::iterator it) {
-  bytes_ -= it->second.size;
+  if (it->second.bytes) bytes_ -= it->second.size;
   map_.erase(it);
+}
+
+void receive_cache::mark_broken(message& m) {
+  if (m.bytes) bytes_ -= m.size;
+  m.bytes.reset();
 }
 
 void receive_cache::prune_far_from(const key& k) {
@@ -63,7 +68,11 @@ receive_cache::message* receive_cache::start(const void* channel, std::uint32_t 
     drop_oldest();
   }
   std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size]);
-  if (!bytes) return nullptr;
+  if (!bytes) {
+    // Kept as broken, so that the message's later fragments are not taken for messages.
+    map_[k] = message{nullptr, size, 0, next_serial_++};
+    return nullptr;
+  }
   message& entry = map_[k];
   entry.bytes = std::move(bytes);
   entry.size = size;
@@ -76,8 +85,9 @@ receive_cache::message* receive_cache::start(const void* channel, std::uint32_t 
 std::unique_ptr<std::uint8_t[]> receive_cache::take(const void* channel, std::uint32_t msg_id) {
   const auto it = map_.find(key{channel, msg_id});
   if (it == map_.end()) return nullptr;
+  if (it->second.bytes) bytes_ -= it->second.size;
   std::unique_ptr<std::uint8_t[]> bytes = std::move(it->second.bytes);
-  erase(it);
+  map_.erase(it);
   return bytes;
 }
 

@@ -25,7 +25,7 @@ class receive_cache {
   static constexpr std::uint32_t kPruneDistance = 8192;
 
   struct message {
-    std::unique_ptr<std::uint8_t[]> bytes;
+    std::unique_ptr<std::uint8_t[]> bytes;  // null once broken
     std::size_t size = 0;
     std::size_t filled = 0;
     std::uint64_t serial = 0;  // order of creation, for dropping the oldest
@@ -35,8 +35,12 @@ class receive_cache {
 
   // The message being put together, or null.
   message* find(const void* channel, std::uint32_t msg_id);
-  // Starts a message of `size` bytes (2 to kMaxMessageSize); null when it cannot be held.
+  // Starts a message of `size` bytes (2 to kMaxMessageSize); null when it cannot be held (when
+  // only the memory is missing, a broken entry stands for it).
   message* start(const void* channel, std::uint32_t msg_id, std::size_t size);
+  // A fragment went missing: the bytes go, the entry stays until the message's last fragment
+  // has gone by, so that nothing of the message is taken for a message of its own.
+  void mark_broken(message& m);
   // Removes a message and hands its bytes over.
   std::unique_ptr<std::uint8_t[]> take(const void* channel, std::uint32_t msg_id);
   // Drops every message of one channel object (it stopped receiving).
