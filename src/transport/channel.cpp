@@ -3,7 +3,6 @@
 #include <mutex>
 
 #include "transport/chunk_storage.h"
-#include "transport/receive_cache.h"
 #include "transport/utility/log.h"
 
 namespace transport {
@@ -77,7 +76,6 @@ channel* channel_open(std::string_view name, bool global) {
 void channel_close(channel* h) {
   if (h == nullptr) return;
   h->disconnect();
-  receive_cache::of_this_thread().forget(h);
   delete h;
 }
 
@@ -99,6 +97,7 @@ bool channel::connect_receiver() {
   if (receiver_bit_.load() == 0) {
     const std::uint32_t bit = ring_claim_receiver(*ring_);
     if (bit == 0) return false;
+    fragments_.clear();
     receiver_bit_.store(bit);
     read_cursor_ = ring_commit_cursor(*ring_);
     ring_forget_stale_reads(*ring_, bit, read_cursor_);
@@ -119,12 +118,11 @@ bool channel::connect_sender() {
 
 void channel::disconnect() {
   const std::uint32_t bit = receiver_bit_.exchange(0);
-  const bool gave_up = bit != 0 && ring_ != nullptr;
-  if (gave_up) ring_release_receiver(*ring_, bit);
+  if (bit != 0 && ring_ != nullptr) ring_release_receiver(*ring_, bit);
   connection_waiter_.quit_waiting();
   write_waiter_.quit_waiting();
+  // The popping thread drops its fragments when it finds the bit gone.
   read_waiter_.quit_waiting();
-  if (gave_up) receive_cache::of_this_thread().forget(this);
 }
 
 bool channel::push(const message_record& record) {

@@ -6,7 +6,8 @@
 // same segments and synchronisation objects.
 //
 // A channel object is one process's use of a channel. It may push from several threads; popping
-// belongs to one thread. `disconnect` may come from any thread and wakes every waiting one.
+// (and putting fragments together) belongs to one thread. `disconnect` may come from any thread
+// and wakes every waiting one.
 
 #include <atomic>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "transport/receive_cache.h"
 #include "transport/ring.h"
 #include "transport/shm.h"
 #include "transport/sync.h"
@@ -54,6 +56,9 @@ class channel {
   // numbered within 2^24 before the counter value at connection are; later ids end the check.
   bool may_have_missed(std::uint32_t msg_id);
 
+  // Fragments being put together; for the popping thread only.
+  receive_cache& fragments() { return fragments_; }
+
   waiter& connection_waiter() { return connection_waiter_; }
   waiter& write_waiter() { return write_waiter_; }
   waiter& read_waiter() { return read_waiter_; }
@@ -76,6 +81,7 @@ class channel {
   // Used by the popping thread only.
   std::uint32_t first_msg_id_ = 0;
   bool screening_ = false;
+  receive_cache fragments_;
 };
 
 // Opens the channel `name` in the global or the session namespace. Always returns an object;

@@ -162,8 +162,12 @@ received_buffer recv(channel* h, std::uint32_t timeout_ms) {
     return {};
   }
   const std::uint32_t own_bit = h->receiver_bit();
-  if (own_bit == 0) return {};
-  receive_cache& cache = receive_cache::of_this_thread();
+  receive_cache& cache = h->fragments();
+  if (own_bit == 0) {
+    // Not a receiver (any more): what was put together so far will never be completed.
+    cache.clear();
+    return {};
+  }
   for (;;) {
     std::optional<message_record> popped;
     const bool waited = h->read_waiter().wait_while(
@@ -199,7 +203,7 @@ received_buffer recv(channel* h, std::uint32_t timeout_ms) {
       continue;
     }
 
-    if (receive_cache::message* partial = cache.find(h, record.msg_id)) {
+    if (receive_cache::message* partial = cache.find(record.msg_id)) {
       // A fragment continues the message only where the last one ended; anything else means a
       // fragment went missing, and a message with holes is never handed out, nor is any of
       // its later fragments taken for a message of its own.
@@ -209,7 +213,7 @@ received_buffer recv(channel* h, std::uint32_t timeout_ms) {
         cache.mark_broken(*partial);
       }
       if (!partial->bytes) {
-        if (record.remain <= 0) cache.take(h, record.msg_id);
+        if (record.remain <= 0) cache.take(record.msg_id);
         continue;
       }
       const std::size_t n = std::min(kRecordDataLength, size);
@@ -217,7 +221,7 @@ received_buffer recv(channel* h, std::uint32_t timeout_ms) {
       partial->filled += n;
       if (partial->filled < partial->size) continue;
       const std::size_t total = partial->size;
-      return received_buffer::heap(cache.take(h, record.msg_id), total);
+      return received_buffer::heap(cache.take(record.msg_id), total);
     }
 
     // A message sent while this receiver connected may have begun before it: its remaining
@@ -230,7 +234,7 @@ received_buffer recv(channel* h, std::uint32_t timeout_ms) {
       std::memcpy(copy.get(), record.data, size);
       return received_buffer::heap(std::move(copy), size);
     }
-    receive_cache::message* started = cache.start(h, record.msg_id, size);
+    receive_cache::message* started = cache.start(record.msg_id, size);
     if (started == nullptr) {
       TRANSPORT_REPORT(log::kFailure, "fail: recv, cannot hold a message of %zd bytes\n", size);
       continue;

@@ -1,6 +1,6 @@
 #include "transport/receive_cache.h"
 
-#include <functional>
+#include <iterator>
 #include <new>
 
 namespace transport {
@@ -10,17 +10,8 @@ receive_cache::receive_cache() {
   map_.rehash(8);
 }
 
-std::size_t receive_cache::key_hash::operator()(const key& k) const {
-  return std::hash<const void*>()(k.channel) ^ (std::size_t{k.msg_id} * 0x9E3779B97F4A7C15ull);
-}
-
-receive_cache& receive_cache::of_this_thread() {
-  thread_local receive_cache cache;
-  return cache;
-}
-
-receive_cache::message* receive_cache::find(const void* channel, std::uint32_t msg_id) {
-  const auto it = map_.find(key{channel, msg_id});
+receive_cache::message* receive_cache::find(std::uint32_t msg_id) {
+  const auto it = map_.find(msg_id);
   return it == map_.end() ? nullptr : &it->second;
 }
 
@@ -34,12 +25,12 @@ void receive_cache::mark_broken(message& m) {
   m.bytes.reset();
 }
 
-void receive_cache::prune_far_from(const key& k) {
+void receive_cache::prune_far_from(std::uint32_t msg_id) {
   for (auto it = map_.begin(); it != map_.end();) {
     // Distance on the 32-bit circle: ids wrap around.
-    const std::uint32_t ahead = it->first.msg_id - k.msg_id;
+    const std::uint32_t ahead = it->first - msg_id;
     const std::uint32_t distance = ahead < 0x80000000u ? ahead : 0u - ahead;
-    if (it->first.channel == k.channel && distance > kPruneDistance) {
+    if (distance > kPruneDistance) {
       const auto next = std::next(it);
       erase(it);
       it = next;
@@ -57,23 +48,21 @@ void receive_cache::drop_oldest() {
   if (oldest != map_.end()) erase(oldest);
 }
 
-receive_cache::message* receive_cache::start(const void* channel, std::uint32_t msg_id,
-                                             std::size_t size) {
+receive_cache::message* receive_cache::start(std::uint32_t msg_id, std::size_t size) {
   if (size < 2 || size > kMaxMessageSize) return nullptr;
-  const key k{channel, msg_id};
   // A message id seen again replaces what was left of its earlier use.
-  if (const auto it = map_.find(k); it != map_.end()) erase(it);
-  if (map_.size() > kPruneAbove) prune_far_from(k);
+  if (const auto it = map_.find(msg_id); it != map_.end()) erase(it);
+  if (map_.size() > kPruneAbove) prune_far_from(msg_id);
   while (!map_.empty() && (map_.size() >= kMaxEntries || bytes_ + size > kMaxBytes)) {
     drop_oldest();
   }
   std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size]);
   if (!bytes) {
     // Kept as broken, so that the message's later fragments are not taken for messages.
-    map_[k] = message{nullptr, size, 0, next_serial_++};
+    map_[msg_id] = message{nullptr, size, 0, next_serial_++};
     return nullptr;
   }
-  message& entry = map_[k];
+  message& entry = map_[msg_id];
   entry.bytes = std::move(bytes);
   entry.size = size;
   entry.filled = 0;
@@ -82,8 +71,8 @@ receive_cache::message* receive_cache::start(const void* channel, std::uint32_t 
   return &entry;
 }
 
-std::unique_ptr<std::uint8_t[]> receive_cache::take(const void* channel, std::uint32_t msg_id) {
-  const auto it = map_.find(key{channel, msg_id});
+std::unique_ptr<std::uint8_t[]> receive_cache::take(std::uint32_t msg_id) {
+  const auto it = map_.find(msg_id);
   if (it == map_.end()) return nullptr;
   if (it->second.bytes) bytes_ -= it->second.size;
   std::unique_ptr<std::uint8_t[]> bytes = std::move(it->second.bytes);
@@ -91,16 +80,9 @@ std::unique_ptr<std::uint8_t[]> receive_cache::take(const void* channel, std::ui
   return bytes;
 }
 
-void receive_cache::forget(const void* channel) {
-  for (auto it = map_.begin(); it != map_.end();) {
-    if (it->first.channel == channel) {
-      const auto next = std::next(it);
-      erase(it);
-      it = next;
-    } else {
-      ++it;
-    }
-  }
+void receive_cache::clear() {
+  map_.clear();
+  bytes_ = 0;
 }
 
 }  // namespace transport

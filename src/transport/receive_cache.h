@@ -1,8 +1,7 @@
 #pragma once
 
-// Messages that arrive as runs of 64-byte fragments are put together here. One cache serves
-// every channel object its thread receives on; entries are told apart by channel object and
-// message id, since each channel numbers its messages on its own.
+// Messages that arrive as runs of 64-byte fragments are put together here, by message id. Each
+// channel object has one, used by the thread that pops on it.
 //
 // The lengths come from shared memory that any process can write, so the cache bounds itself:
 // a message it starts is at most kMaxMessageSize bytes, and the messages held at once are at
@@ -13,11 +12,13 @@
 #include <memory>
 #include <unordered_map>
 
+#include "transport/limits.h"
+
 namespace transport {
 
 class receive_cache {
  public:
-  static constexpr std::size_t kMaxMessageSize = std::size_t{16} << 20;
+  static constexpr std::size_t kMaxMessageSize = transport::kMaxMessageSize;
   static constexpr std::size_t kMaxBytes = std::size_t{64} << 20;
   static constexpr std::size_t kMaxEntries = 4096;
   // Above this many entries, those far from the message being started are dropped.
@@ -34,37 +35,25 @@ class receive_cache {
   receive_cache();
 
   // The message being put together, or null.
-  message* find(const void* channel, std::uint32_t msg_id);
+  message* find(std::uint32_t msg_id);
   // Starts a message of `size` bytes (2 to kMaxMessageSize); null when it cannot be held (when
   // only the memory is missing, a broken entry stands for it).
-  message* start(const void* channel, std::uint32_t msg_id, std::size_t size);
+  message* start(std::uint32_t msg_id, std::size_t size);
   // A fragment went missing: the bytes go, the entry stays until the message's last fragment
   // has gone by, so that nothing of the message is taken for a message of its own.
   void mark_broken(message& m);
   // Removes a message and hands its bytes over.
-  std::unique_ptr<std::uint8_t[]> take(const void* channel, std::uint32_t msg_id);
-  // Drops every message of one channel object (it stopped receiving).
-  void forget(const void* channel);
+  std::unique_ptr<std::uint8_t[]> take(std::uint32_t msg_id);
+  void clear();
 
   std::size_t entries() const { return map_.size(); }
   std::size_t bytes() const { return bytes_; }
 
-  // The cache of the calling thread.
-  static receive_cache& of_this_thread();
-
  private:
-  struct key {
-    const void* channel;
-    std::uint32_t msg_id;
-    bool operator==(const key&) const = default;
-  };
-  struct key_hash {
-    std::size_t operator()(const key& k) const;
-  };
-  using map = std::unordered_map<key, message, key_hash>;
+  using map = std::unordered_map<std::uint32_t, message>;
 
   void erase(map::iterator it);
-  void prune_far_from(const key& k);
+  void prune_far_from(std::uint32_t msg_id);
   void drop_oldest();
 
   map map_;

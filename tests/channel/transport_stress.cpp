@@ -88,7 +88,7 @@ void Compose(std::vector<std::uint8_t>& out, std::uint32_t sender, std::uint32_t
   } else {
     out[0] = static_cast<std::uint8_t>((sender << 6) | (seq & 0x3F));
     const std::uint64_t sum = Mix((std::uint64_t{sender} << 40) ^ (std::uint64_t{seq} << 8) ^ size);
-    for (std::size_t i = 1; i < size; ++i) out[i] = static_cast<std::uint8_t>(sum >> (8 * (i - 1)));
+    for (std::size_t i = 1; i < size; ++i) out[i] = static_cast<std::uint8_t>(Mix(sum + i));
   }
 }
 
