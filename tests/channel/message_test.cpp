@@ -261,22 +261,6 @@ TEST_F(MessageTest, RecordsNoSenderCanHaveMadeAreDropped) {
           .ok());
 }
 
-TEST(ChunkStorage, ACycleInTheFreeListIsRelinkedWithANotice) {
-  void* pool = transport::chunk_storages(transport::chunk_size_for(7000));
-  ASSERT_NE(pool, nullptr);
-  { ExhaustedPool prepare(7000); }
-  auto& header = *static_cast<transport::pool_header*>(pool);
-  header.cursor = 4;
-  header.free_list[4] = 9;
-  header.free_list[9] = 4;
-  CapturedReports reports;
-  ExhaustedPool all(7000);
-  EXPECT_EQ(all.taken(), 28u) << "chunks 4 to 31";
-  const auto texts = reports.texts();
-  ASSERT_EQ(texts.size(), 1u);
-  EXPECT_EQ(texts[0], "[id_pool::prepare] invalid free-list detected, rebuild pool.");
-}
-
 TEST(ChunkStorage, IdsOutsideThePoolAreRejected) {
   CapturedReports reports;
   for (const std::int32_t id : {-1, 32, 1000}) {
