@@ -1,6 +1,8 @@
 #include "transport/channel.h"
 
+#include <map>
 #include <mutex>
+#include <utility>
 
 #include "transport/chunk_storage.h"
 #include "transport/utility/log.h"
@@ -30,6 +32,32 @@ void release_overwritten_chunk(const message_record& overwritten, std::uint32_t 
   clear_message(overwritten, unread);
 }
 
+// The ring mapped once per process, shared by every object on it, so that a process sees each
+// slot at one address (also what lets ThreadSanitizer follow the ordering between its threads).
+std::shared_ptr<shm::handle> map_ring(const std::string& ring_name, bool global) {
+  static std::mutex mutex;
+  static auto* const rings = new std::map<std::pair<std::string, bool>, std::weak_ptr<shm::handle>>;
+  const std::lock_guard lock(mutex);
+  std::erase_if(*rings, [](const auto& entry) { return entry.second.expired(); });
+  if (auto ring = (*rings)[{ring_name, global}].lock()) return ring;
+  auto ring = std::make_shared<shm::handle>();
+  if (!ring->acquire(ring_name, kRingSegmentSize, global)) {
+    TRANSPORT_REPORT(log::kFailure, "fail acquire elems: %s\n", ring_name.c_str());
+    rings->erase({ring_name, global});
+    return nullptr;
+  }
+  // An existing segment keeps its creator's size; one too small for a ring is not used.
+  if (ring->size() < kRingSegmentSize) {
+    TRANSPORT_REPORT(log::kFailure, "fail acquire elems: %s is %zu bytes\n", ring_name.c_str(),
+                     ring->size());
+    rings->erase({ring_name, global});
+    return nullptr;
+  }
+  ring_initialise(*static_cast<ring_segment*>(ring->get()));
+  (*rings)[{ring_name, global}] = ring;
+  return ring;
+}
+
 }  // namespace
 
 std::string ring_segment_name(std::string_view channel_name) {
@@ -56,20 +84,8 @@ channel* channel_open(std::string_view name, bool global) {
     TRANSPORT_REPORT(log::kFailure, "fail open waiter: name is empty!\n");
     return h;
   }
-  const std::string ring_name = ring_segment_name(name);
-  if (!h->ring_segment_.acquire(ring_name, kRingSegmentSize, global)) {
-    TRANSPORT_REPORT(log::kFailure, "fail acquire elems: %s\n", ring_name.c_str());
-    return h;
-  }
-  // An existing segment keeps its creator's size; one too small for a ring is not used.
-  if (h->ring_segment_.size() < kRingSegmentSize) {
-    TRANSPORT_REPORT(log::kFailure, "fail acquire elems: %s is %zu bytes\n", ring_name.c_str(),
-                     h->ring_segment_.size());
-    h->ring_segment_.release();
-    return h;
-  }
-  h->ring_ = static_cast<ring_segment*>(h->ring_segment_.get());
-  ring_initialise(*h->ring_);
+  h->ring_segment_ = map_ring(ring_segment_name(name), global);
+  if (h->ring_segment_) h->ring_ = static_cast<ring_segment*>(h->ring_segment_->get());
   return h;
 }
 
@@ -81,7 +97,7 @@ void channel_close(channel* h) {
 
 channel::~channel() {
   ring_ = nullptr;
-  ring_segment_.release();
+  ring_segment_.reset();
   message_counter_.release();
   connection_waiter_.close();
   write_waiter_.close();

@@ -75,7 +75,8 @@ class channel {
   shm::handle message_counter_;
   // Queue part. The bit is read by the popping thread and cleared by `disconnect` from any.
   std::atomic<std::uint32_t> receiver_bit_{0};
-  shm::handle ring_segment_;
+  // The objects of a process on one ring share its mapping.
+  std::shared_ptr<shm::handle> ring_segment_;
   ring_segment* ring_ = nullptr;
   std::uint32_t read_cursor_ = 0;
   // Used by the popping thread only.
