@@ -4,10 +4,14 @@
 // socket is taken per round, and medians over the rounds are reported.
 //
 //   transport_bench [rounds] [scale]      defaults: 5 rounds, scale 1.0 (message counts)
+//   transport_bench --only oneway|roundtrip socket|pipe|transport <size> <count>
+//
+// One-way: 16 B to 64 KiB; round trips: 64 B, 4 KiB and 64 KiB.
 //
 // Each receiver touches the first byte of every message, nothing more: the transport hands out a
 // view of a large message where the socket and the pipe copy it into the receiver's buffer.
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -169,6 +173,7 @@ Child StartChild(Kind kind, const std::string& test, std::size_t size, long coun
                  std::vector<int>& close_after) {
   int ctl[2];
   if (pipe(ctl) != 0) Die("pipe");
+  fcntl(ctl[0], F_SETFD, FD_CLOEXEC);
   int child_in = -1, child_out = -1, my_in = -1, my_out = -1;
   if (kind == Kind::kSocket) {
     int pair[2];
@@ -191,6 +196,10 @@ Child StartChild(Kind kind, const std::string& test, std::size_t size, long coun
   const std::string own = "bench-" + std::to_string(getpid()) + "-" + std::to_string(g_run++);
   const std::string child_channel = own + "-child";
   const std::string parent_channel = own + "-parent";
+  // Only the child's ends go to the child.
+  for (int fd : {my_in, my_out}) {
+    if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
   mine = new Endpoint(kind, my_in, my_out);
   if (kind == Kind::kTransport) mine->OpenTransport(test == "echo" ? parent_channel : "", "");
 
@@ -215,12 +224,8 @@ Child StartChild(Kind kind, const std::string& test, std::size_t size, long coun
   Child child;
   if (posix_spawn(&child.pid, self, nullptr, nullptr, argv.data(), environ) != 0) Die("spawn");
   close(ctl[1]);
-  for (int fd : {child_in, child_out}) {
-    if (fd >= 0 && fd != my_in && fd != my_out) close(fd);
-  }
-  if (child_in >= 0 && child_in == child_out) {
-    // socket pair: child_in was closed above only once
-  }
+  if (child_in >= 0) close(child_in);
+  if (child_out >= 0 && child_out != child_in) close(child_out);
   child.ctl = ctl[0];
   char ready;
   ReadAll(child.ctl, &ready, 1);
@@ -311,14 +316,31 @@ std::string Format(double value) {
 
 int main(int argc, char** argv) {
   if (argc >= 11 && std::string(argv[1]) == "--child") return ChildMain(argv);
+  if (argc == 6 && std::string(argv[1]) == "--only") {
+    // One case alone, for profiling: --only oneway|roundtrip socket|pipe|transport size count
+    const std::string kind_name = argv[3];
+    const auto kind = kind_name == "socket" ? Kind::kSocket
+                      : kind_name == "pipe" ? Kind::kPipe
+                                            : Kind::kTransport;
+    const auto size = static_cast<std::size_t>(std::atol(argv[4]));
+    const long count = std::atol(argv[5]);
+    if (std::string(argv[2]) == "oneway") {
+      const OneWay r = RunOneWay(kind, size, count);
+      std::printf("%.0f msg/s, %.2f us CPU per message\n", r.rate, r.cpu_per_msg);
+    } else {
+      const RoundTrip r = RunRoundTrip(kind, size, count);
+      std::printf("p50 %.2f us, p99 %.2f us\n", r.p50, r.p99);
+    }
+    return 0;
+  }
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   const double scale = argc > 2 ? std::atof(argv[2]) : 1.0;
   const auto scaled = [&](long n) { return std::max(100L, static_cast<long>(n * scale)); };
 
   const std::size_t one_way_sizes[] = {16, 64, 1024, 16384, 65536};
   const long one_way_counts[] = {200000, 200000, 100000, 20000, 5000};
-  const std::size_t round_trip_sizes[] = {64, 4096};
-  const long round_trip_count = 20000;
+  const std::size_t round_trip_sizes[] = {64, 4096, 65536};
+  const long round_trip_counts[] = {20000, 20000, 5000};
 
   // [size][kind] -> per-round values
   std::map<std::size_t, std::map<Kind, std::vector<double>>> rate, cpu, p50, p99;
@@ -338,10 +360,11 @@ int main(int argc, char** argv) {
       cpu_ratio[size].push_back(results[Kind::kTransport].cpu_per_msg /
                                 results[Kind::kSocket].cpu_per_msg);
     }
-    for (std::size_t size : round_trip_sizes) {
+    for (std::size_t i = 0; i < std::size(round_trip_sizes); ++i) {
+      const std::size_t size = round_trip_sizes[i];
       std::map<Kind, RoundTrip> results;
       for (Kind kind : kKinds) {
-        results[kind] = RunRoundTrip(kind, size, scaled(round_trip_count));
+        results[kind] = RunRoundTrip(kind, size, scaled(round_trip_counts[i]));
         p50[size][kind].push_back(results[kind].p50);
         p99[size][kind].push_back(results[kind].p99);
       }

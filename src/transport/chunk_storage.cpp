@@ -23,9 +23,14 @@ constexpr std::uint32_t kWriterBit = 0x80000000u;
 class pool_table {
  public:
   void* get(std::size_t chunk_size, pool_access access) {
+    std::atomic<void*>* fast = fast_slot(chunk_size);
+    if (fast != nullptr) {
+      if (void* pool = fast->load(std::memory_order_acquire)) return pool;
+    }
     if (void* pool = lookup(chunk_size)) return pool;
     lock_exclusive();
     void* pool = map_entry(chunk_size, access);
+    if (pool != nullptr && fast != nullptr) fast->store(pool, std::memory_order_release);
     std::atomic_ref<std::uint32_t>(lock_).store(0, std::memory_order_release);
     return pool;
   }
@@ -106,8 +111,18 @@ class pool_table {
     return nullptr;
   }
 
+  // Pools stay mapped for the life of the process, so the sizes senders use (up to
+  // kMaxStoredMessageSize) are also found without the lock, through one slot per size.
+  static constexpr std::size_t kFastSlots = chunk_size_for(kMaxStoredMessageSize) / kChunkGranule;
+  std::atomic<void*>* fast_slot(std::size_t chunk_size) {
+    const std::size_t index = chunk_size / kChunkGranule;
+    if (chunk_size % kChunkGranule != 0 || index == 0 || index > kFastSlots) return nullptr;
+    return &fast_[index - 1];
+  }
+
   std::uint32_t lock_ = 0;
   std::map<std::size_t, shm::handle> pools_;
+  std::atomic<void*> fast_[kFastSlots] = {};
 };
 
 pool_table& table() {
