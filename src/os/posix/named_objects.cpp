@@ -19,6 +19,11 @@
 
 #include "os/named_objects.h"
 #include "os/object_names.h"
+#include "os/posix/wait_any_fallback.h"
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
 
 namespace os {
 namespace {
@@ -172,9 +177,31 @@ bool StillAtPath(int fd, const std::string& path) {
   return opened.st_dev == current.st_dev && opened.st_ino == current.st_ino;
 }
 
-// Whether a thread of this process owns the mutex (glibc keeps the owner's thread id).
+// glibc keeps the owning thread's id in the mutex.
+int OwnerOf(pthread_mutex_t* mutex) {
+  return __atomic_load_n(&mutex->__data.__owner, __ATOMIC_RELAXED);
+}
+
+// gettid is a system call; a release asks for it every time, so each thread keeps its own.
+// A child made by fork starts again from 0 (its forking thread has a new id).
+thread_local int cached_thread_id = 0;
+
+int CallingThreadId() {
+  if (cached_thread_id == 0) {
+    static const bool registered =
+        ::pthread_atfork(nullptr, nullptr, [] { cached_thread_id = 0; }) == 0;
+    (void)registered;
+    cached_thread_id = ::gettid();
+  }
+  return cached_thread_id;
+}
+
+bool OwnedByCallingThread(pthread_mutex_t* mutex) {
+  return OwnerOf(mutex) == CallingThreadId();
+}
+
 bool OwnedInThisProcess(pthread_mutex_t* mutex) {
-  const int owner = __atomic_load_n(&mutex->__data.__owner, __ATOMIC_RELAXED);
+  const int owner = OwnerOf(mutex);
   return owner > 0 && ::syscall(SYS_tgkill, ::getpid(), owner, 0) == 0;
 }
 
@@ -425,6 +452,13 @@ WaitResult NamedMutex::Wait(std::uint32_t timeout_ms) const {
     case EOWNERDEAD:
       // Ours now; made consistent at once so that only this wait reports the death.
       ::pthread_mutex_consistent(mutex);
+#if defined(__SANITIZE_THREAD__)
+      // The thread sanitizer takes this result of a timed lock for a failure; tell it.
+      if (timeout_ms != 0 && timeout_ms != kInfiniteWait) {
+        __tsan_mutex_pre_lock(mutex, __tsan_mutex_try_lock);
+        __tsan_mutex_post_lock(mutex, __tsan_mutex_try_lock, 0);
+      }
+#endif
       return {WaitStatus::kAbandoned};
     case EBUSY:
     case ETIMEDOUT:
@@ -437,6 +471,8 @@ WaitResult NamedMutex::Wait(std::uint32_t timeout_ms) const {
 ErrorCode NamedMutex::Release() const {
   ObjectFile* file = FileOf(*this);
   if (file == nullptr) return kErrorInvalidHandle;
+  // Asked before unlocking: only the owner may even try.
+  if (!OwnedByCallingThread(file->mutex())) return kErrorNotOwner;
   const int result = ::pthread_mutex_unlock(file->mutex());
   if (result == EPERM) return kErrorNotOwner;
   return ErrorFromErrno(result);
@@ -550,6 +586,20 @@ WaitResult NamedEvent::Wait(std::uint32_t timeout_ms) const {
   return WaitForAnyEvent(std::span<const NamedEvent* const>(&self, 1), timeout_ms);
 }
 
+namespace {
+
+// Set once futex_waitv turned out to be missing.
+std::atomic<bool>& NoWaitv() {
+  static std::atomic<bool> missing{false};
+  return missing;
+}
+
+}  // namespace
+
+void UseWaitAnyFallback(bool use) {
+  NoWaitv().store(use);
+}
+
 WaitResult WaitForAnyEvent(std::span<const NamedEvent* const> events, std::uint32_t timeout_ms) {
   if (events.empty() || events.size() > kMaximumWaitObjects) return Failed(kErrorInvalidParameter);
   std::uint32_t* words[kMaximumWaitObjects];
@@ -561,7 +611,6 @@ WaitResult WaitForAnyEvent(std::span<const NamedEvent* const> events, std::uint3
     sequences[i] = &words[i][kEventSequence];
   }
   const Deadline deadline(timeout_ms);
-  static std::atomic<bool> no_waitv{false};
   for (;;) {
     // Sequences first: a set after this read changes one of them, and the kernel's compare
     // refuses to sleep.
@@ -574,9 +623,9 @@ WaitResult WaitForAnyEvent(std::span<const NamedEvent* const> events, std::uint3
     int error;
     if (events.size() == 1) {
       error = FutexWait(sequences[0], seen[0], deadline.absolute());
-    } else if (!no_waitv.load(std::memory_order_relaxed)) {
+    } else if (!NoWaitv().load(std::memory_order_relaxed)) {
       error = FutexWaitAny(sequences, seen, events.size(), deadline.absolute());
-      if (error == ENOSYS) no_waitv.store(true, std::memory_order_relaxed);
+      if (error == ENOSYS) NoWaitv().store(true, std::memory_order_relaxed);
     } else {
       // Kernels without futex_waitv: short sleeps on the first event between looks at all.
       Deadline slice(1);
