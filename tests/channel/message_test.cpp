@@ -80,7 +80,9 @@ TEST_F(MessageTest, NothingToSendIsRefusedAndQueuesNothing) {
 }
 
 TEST_F(MessageTest, SendingWithoutAReceiverFailsAtOnce) {
-  receiver_->disconnect();
+  // Preparing a receiver for sending gives its receiver bit up.
+  EXPECT_TRUE(receiver_->connect_sender());
+  EXPECT_EQ(receiver_->receiver_bit(), 0u);
   CapturedReports reports;
   const char data[] = "hello";
   EXPECT_FALSE(transport::try_send(sender_.get(), data, sizeof data, 60000));
@@ -272,6 +274,20 @@ TEST(ChunkStorage, IdsOutsideThePoolAreRejected) {
                 StartsWith(text, "[recycle_storage] id is invalid"))
         << text;
   }
+}
+
+TEST(Channel, ARingSegmentCreatedTooSmallIsNotUsed) {
+  const std::string name = test_support::UniqueName("small");
+  transport::shm::handle small;
+  ASSERT_TRUE(small.acquire(transport::ring_segment_name(name), 100, false));
+  CapturedReports reports;
+  auto channel = Open(name);
+  EXPECT_EQ(channel->ring(), nullptr);
+  EXPECT_FALSE(channel->connect_receiver());
+  EXPECT_FALSE(transport::send(channel.get(), "x", 1, 0));
+  const auto texts = reports.texts();
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), "fail: send, queue_of(h)->elems() == nullptr\n");
 }
 
 TEST(ChunkStorage, APoolCreatedTooSmallIsNotUsed) {
