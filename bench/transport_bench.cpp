@@ -36,7 +36,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 enum class Kind { kSocket, kPipe, kTransport };
-const char* const kKindNames[] = {"socket", "pipe", "transport"};
 constexpr Kind kKinds[] = {Kind::kSocket, Kind::kPipe, Kind::kTransport};
 
 constexpr std::uint32_t kTransportWaitMs = 1000;
