@@ -32,9 +32,11 @@ class channel {
   // Registers the object as a receiver; true when it holds a receiver bit. It sees only records
   // pushed after it connected.
   bool connect_receiver();
-  // Prepares the object for sending (giving up a receiver bit it holds); true with a ring.
+  // Prepares the object for sending; true with a ring. A receiver bit it holds is given up by
+  // `disconnect`, with what that means for its waits.
   bool connect_sender();
-  // Gives the receiver bit up and wakes every thread waiting on the object; their waits end.
+  // Gives the receiver bit up and wakes every thread waiting on the object; their waits end,
+  // and later waits on this object no longer block (a new object waits again).
   void disconnect();
 
   // One record. Push fails when no receiver is connected or the ring is full for one of them;

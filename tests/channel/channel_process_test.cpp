@@ -92,9 +92,9 @@ VELMORA_TEST_CHILD(receive_expect) {
   auto channel = OpenReceiver(arguments.at(1));
   if (channel->receiver_bit() == 0 || !test_support::SetReady(arguments.at(0))) return 1;
   for (std::size_t i = 2; i < arguments.size(); ++i) {
-    const std::string& spec = arguments[i];
-    const std::size_t size = std::stoul(spec.substr(0, spec.find(':')));
-    const std::string how = spec.substr(spec.find(':') + 1);
+    const std::string& expect = arguments[i];
+    const std::size_t size = std::stoul(expect.substr(0, expect.find(':')));
+    const std::string how = expect.substr(expect.find(':') + 1);
     const auto received = transport::recv(channel.get(), kChildWaitMs);
     const auto expected = Pattern(size, static_cast<std::uint32_t>(i - 1));
     const auto code = static_cast<int>(10 + i);
@@ -223,9 +223,9 @@ TEST_F(ChannelProcessTest, AForcedSendDropsOnlyTheReceiverThatFellBehind) {
 }
 
 TEST_F(ChannelProcessTest, EachLengthArrivesByItsPathAndSizeClass) {
-  const std::vector<std::string> specs = {"64:heap", "65:1024", "1016:1024", "1017:2048"};
+  const std::vector<std::string> expected = {"64:heap", "65:1024", "1016:1024", "1017:2048"};
   std::vector<std::string> arguments = {name_};
-  arguments.insert(arguments.end(), specs.begin(), specs.end());
+  arguments.insert(arguments.end(), expected.begin(), expected.end());
   auto child = test_support::StartAndAwaitReady("receive_expect", arguments);
   ASSERT_TRUE(child.ready);
   std::uint32_t seed = 0;
