@@ -5,6 +5,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "channel_test_support.h"
 #include "object_test_support.h"
@@ -261,6 +262,24 @@ TEST_F(MessageTest, RecordsNoSenderCanHaveMadeAreDropped) {
           os::Utf8ToUtf16(transport::shm::segment_name(
               transport::pool_segment_name(transport::chunk_size_for((9 << 20) + 64)), true)))
           .ok());
+}
+
+TEST(ChunkStorage, ThreadsOpeningAPoolAtOnceMapItOnce) {
+  // 70 KiB chunks: past the sizes senders use, so every lookup goes through the shared table.
+  const std::size_t chunk_size = 70 * 1024;
+  std::vector<void*> pools(8, nullptr);
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < pools.size(); ++i) {
+    threads.emplace_back([&, i] {
+      while (!go.load()) std::this_thread::yield();
+      pools[i] = transport::chunk_storages(chunk_size);
+    });
+  }
+  go.store(true);
+  for (auto& thread : threads) thread.join();
+  ASSERT_NE(pools[0], nullptr);
+  for (void* pool : pools) EXPECT_EQ(pool, pools[0]);
 }
 
 TEST(ChunkStorage, IdsOutsideThePoolAreRejected) {
