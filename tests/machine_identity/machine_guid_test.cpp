@@ -15,12 +15,15 @@
 #include "os/paths.h"
 #include "os/profile.h"
 #include "os/text.h"
+#include "registry_sandbox.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace base::tolq_guid;
+
+const bool kSandbox = test_support::UseRegistrySandbox();
 
 // --- The child side: hardware and folders from the environment ---
 
@@ -32,7 +35,7 @@ std::string Env(const char* name) {
 void Note(const std::string& line) {
   const std::string path = Env("VELMORA_TEST_HW_LOG");
   if (path.empty()) return;
-  std::ofstream(path, std::ios::app) << line << "\n";
+  std::ofstream(path, std::ios::binary | std::ios::app) << line << "\n";
 }
 
 bool FakeMac(std::span<std::uint8_t, 6> mac) {
@@ -101,7 +104,7 @@ int WriteResult(const std::string& value) {
 
 VELMORA_TEST_CHILD(tolq_guid) {
   UseFakeEnvironment();
-  InstallContext::Instance().Init(u"Velmora");
+  InstallContext::Instance().Init(os::Utf8ToUtf16(Env("VELMORA_TEST_PRODUCT")));
   const std::string first = GetTolqGuid();
   if (GetTolqGuid() != first) return 3;
   return WriteResult(first);
@@ -150,23 +153,26 @@ class MachineGuidTest : public ::testing::Test {
     appdata_ = (fs::path(folder_.path()) / "appdata").string();
     fs::create_directories(appdata_);
     profile_ = (fs::path(appdata_) / "Quorlen" / "RuruRedade" / "GlobalMgr.db").string();
-    registry_ = (fs::path(folder_.path()) / "registry").u16string();
-    os::SetEnv(u"VELMORA_REGISTRY_DIR", registry_);
-    InstallContext::Instance().Init(u"Velmora");
-    ClearRegistry();
+    // A product of its own keeps this test's values apart in a shared registry.
+    product_ = os::Utf8ToUtf16(test_support::UniqueName("VelmoraTest"));
+    InstallContext context;
+    context.Init(product_);
+    key_ = context.RegistryKey(ComponentId::kClient);
   }
-  void TearDown() override { ClearRegistry(); }
+  void TearDown() override {
+    for (const auto root : {kHkeyLocalMachine, kHkeyCurrentUser}) {
+      test_support::DeleteRegistryTree(root, u"SOFTWARE\\Quorlen\\" + product_);
+    }
+  }
 
-  // An empty value counts as absent; the Windows registry of the test prefix is shared by runs.
   void ClearRegistry() {
-    const auto key = InstallContext::Instance().RegistryKey(1);
-    RegistryWriteString(HKLM, key, u"TolqGuid", u"");
-    RegistryWriteString(HKCU, key, u"TolqGuid", u"");
+    for (const auto root : {kHkeyLocalMachine, kHkeyCurrentUser}) {
+      test_support::DeleteRegistryTree(root, key_);
+    }
   }
 
   std::string Registry(RegistryRoot root) {
-    return WideToUtf8(
-        RegistryReadString(root, InstallContext::Instance().RegistryKey(1), u"TolqGuid", u""));
+    return WideToUtf8(RegistryReadString(root, key_, u"TolqGuid", u""));
   }
 
   void WriteProfile(const std::string& text) {
@@ -177,12 +183,12 @@ class MachineGuidTest : public ::testing::Test {
 
   os::ChildProcess::Environment ChildEnvironment(const Hardware& hw, const std::string& out) {
     return {
-        {u"VELMORA_REGISTRY_DIR", registry_},
+        {u"VELMORA_TEST_PRODUCT", product_},
         {u"VELMORA_TEST_APPDATA", os::Utf8ToUtf16(appdata_)},
         {u"VELMORA_TEST_MAC", os::Utf8ToUtf16(hw.mac)},
         {u"VELMORA_TEST_DISK", os::Utf8ToUtf16(hw.disk)},
         {u"VELMORA_TEST_CPU", os::Utf8ToUtf16(hw.cpu)},
-        {u"VELMORA_TEST_HW_LOG", fs::path(folder_.path()) / "hardware.log"},
+        {u"VELMORA_TEST_HW_LOG", (fs::path(folder_.path()) / "hardware.log").u16string()},
         {u"VELMORA_TEST_OUT", os::Utf8ToUtf16(out)},
     };
   }
@@ -216,15 +222,15 @@ class MachineGuidTest : public ::testing::Test {
 
   test_support::TempFolder folder_;
   std::string appdata_, profile_;
-  std::u16string registry_;
+  std::u16string product_, key_;
 };
 
 TEST_F(MachineGuidTest, FirstRunDerivesStoresAndWritesTheProfile) {
   const Hardware hw;
   const std::string expected = Md5HexLower(kMac + DiskSeed(kDisk));
   EXPECT_EQ(Run("tolq_guid", hw), expected);
-  EXPECT_EQ(Registry(HKLM), expected);
-  EXPECT_EQ(Registry(HKCU), expected);
+  EXPECT_EQ(Registry(kHkeyLocalMachine), expected);
+  EXPECT_EQ(Registry(kHkeyCurrentUser), expected);
   EXPECT_EQ(ProfileBytes(), HashesProfile(expected, hw));
 
   // A second run finds the registry; with the registry gone it finds the profile.
@@ -235,10 +241,9 @@ TEST_F(MachineGuidTest, FirstRunDerivesStoresAndWritesTheProfile) {
 }
 
 TEST_F(MachineGuidTest, UserValueIsCopiedToTheMachineWithoutReadingHardware) {
-  RegistryWriteString(HKCU, InstallContext::Instance().RegistryKey(1), u"TolqGuid",
-                      u"user-guid-taken-as-is");
+  ASSERT_TRUE(RegistryWriteString(kHkeyCurrentUser, key_, u"TolqGuid", u"user-guid-taken-as-is"));
   EXPECT_EQ(Run("tolq_guid", Hardware{}), "user-guid-taken-as-is");
-  EXPECT_EQ(Registry(HKLM), "user-guid-taken-as-is");
+  EXPECT_EQ(Registry(kHkeyLocalMachine), "user-guid-taken-as-is");
   EXPECT_EQ(HardwareReads("mac"), 0);
   EXPECT_EQ(ProfileBytes(), "");
 }

@@ -7,9 +7,10 @@
 #include "base/registry.h"
 #include "base/text_encoding.h"
 #include "install/install_context.h"
+#include "install/product.h"
 #include "os/md5.h"
+#include "os/hardware.h"
 #include "os/named_objects.h"
-#include "os/paths.h"
 #include "os/profile.h"
 
 namespace base::tolq_guid {
@@ -28,10 +29,13 @@ bool SystemDiskIdentity(DiskIdentity& identity) {
   return ReadDiskIdentity(identity);
 }
 
+// The crypto library does not fail on a working system; if it ever did, the digest would be all
+// zero rather than undefined.
 GuidBytes Md5Digest(std::string_view text) {
-  const auto digest = os::Md5(text);
+  const auto digest = os::Md5(std::span<const std::uint8_t>(
+      reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
   GuidBytes bytes{};
-  std::memcpy(bytes.data(), digest.data(), bytes.size());
+  if (digest) std::memcpy(bytes.data(), digest->data(), bytes.size());
   return bytes;
 }
 
@@ -93,7 +97,7 @@ void RewriteProfile(os::SharedFile& file, const std::string& path, std::string_v
 }
 
 std::u16string RegistryKey() {
-  return InstallContext::Instance().RegistryKey(1);
+  return InstallContext::Instance().RegistryKey(ComponentId::kClient);
 }
 
 }  // namespace
@@ -168,7 +172,7 @@ std::u16string MachineGuidBlockName(std::u16string_view executable_path) {
 }
 
 std::string CSeqIDGenerator::MachineGuidHex() {
-  const std::u16string name = MachineGuidBlockName(os::ModulePath());
+  const std::u16string name = MachineGuidBlockName(ModulePath());
   auto mapping =
       os::FileMapping::Create(name, sizeof(MachineGuidBlock), os::ObjectSecurity::kDefault);
   if (!mapping.ok()) return GuidHex(ComputeMachineGuid());
@@ -210,16 +214,16 @@ std::string MachineGuidHex() {
 
 std::string ReadOrCreateTolqGuid() {
   const std::u16string key = RegistryKey();
-  std::string value = WideToUtf8(RegistryReadString(HKLM, key, kRegistryValue, u""));
+  std::string value = WideToUtf8(RegistryReadString(kHkeyLocalMachine, key, kRegistryValue, u""));
   if (!value.empty()) return value;
-  value = WideToUtf8(RegistryReadString(HKCU, key, kRegistryValue, u""));
+  value = WideToUtf8(RegistryReadString(kHkeyCurrentUser, key, kRegistryValue, u""));
   if (!value.empty()) {
-    RegistryWriteString(HKLM, key, kRegistryValue, Utf8ToWide(value));
+    RegistryWriteString(kHkeyLocalMachine, key, kRegistryValue, Utf8ToWide(value));
     return value;
   }
   value = MachineGuidHex();
-  RegistryWriteString(HKLM, key, kRegistryValue, Utf8ToWide(value));
-  RegistryWriteString(HKCU, key, kRegistryValue, Utf8ToWide(value));
+  RegistryWriteString(kHkeyLocalMachine, key, kRegistryValue, Utf8ToWide(value));
+  RegistryWriteString(kHkeyCurrentUser, key, kRegistryValue, Utf8ToWide(value));
   return value;
 }
 
