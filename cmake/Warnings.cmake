@@ -21,3 +21,11 @@ elseif(VELMORA_SANITIZE)
     -fsanitize=${_velmora_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   target_link_options(velmora_options INTERFACE -fsanitize=${_velmora_sanitizers})
 endif()
+
+if(VELMORA_BUILD_FUZZERS)
+  # Coverage instrumentation for every library the fuzz targets link, not only their own files:
+  # without it the fuzzer is blind inside the code it drives.
+  target_compile_options(velmora_options INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  target_link_options(velmora_options INTERFACE -fsanitize=address,undefined)
+endif()

@@ -10,7 +10,8 @@ export WINEPREFIX="$(cd "$build_dir" && pwd)/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko installers
 mkdir -p "$WINEPREFIX"
-wineserver -p </dev/null >/dev/null 2>&1
+# A server already running for this prefix (an earlier session left open) is fine.
+wineserver -p </dev/null >/dev/null 2>&1 || true
 wineboot -i </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
 "$@"

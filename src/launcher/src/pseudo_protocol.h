@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+// Delivers one URL of the product's scheme: to the running client over IPC, or by starting the
+// client (the assistant for notification URLs) with the URL on its command line.
+void LaunchSchema(const std::u16string& url);
+
+// Hands a plain client request to a client that is already running. False when no client runs
+// or the send failed.
+bool ForwardToRunningClient();
