@@ -3,7 +3,11 @@
 #include <mutex>
 #include <string>
 
+#include "base/machine_identity/machine_guid.h"
+#include "base/process_utils.h"
 #include "base/text_encoding.h"
+#include "install/install_context.h"
+#include "install/product.h"
 #include "os/dynamic_library.h"
 #include "os/paths.h"
 #include "os/process_info.h"
@@ -29,8 +33,9 @@ ReporterState& State() {
   return *state;
 }
 
+// The part of the executable's path before its last separator, without trailing separators.
 std::u16string ExecutableDirectory() {
-  std::u16string path = os::ModulePath();
+  std::u16string path = ModulePath();
   const auto separator = path.find_last_of(u"\\/");
   if (separator == std::u16string::npos) return {};
   path.resize(separator);
@@ -44,10 +49,11 @@ std::uint32_t Length(const std::u16string& text) {
 
 }  // namespace
 
-std::u16string CrashPipeName(std::int32_t exe_type, std::u16string_view client_version) {
-  const std::u16string_view guid = exe_type == 10 || exe_type == 11
-                                       ? u"7D732609-A734-9178-1492-71A1E213BE35"
-                                       : u"598FEC22-BD78-BD1B-74C6-307659AD9988";
+std::u16string CrashPipeName(ExeType exe_type, std::u16string_view client_version) {
+  const std::u16string_view guid =
+      exe_type == ExeType::kLauncher || exe_type == ExeType::kDiagnosisTool
+          ? u"7D732609-A734-9178-1492-71A1E213BE35"
+          : u"598FEC22-BD78-BD1B-74C6-307659AD9988";
   std::u16string name = u"\\\\.\\pipe\\";
   name.append(client_version);
   name.push_back(u'-');
@@ -131,4 +137,52 @@ int InstallCrashReporter(const CrashReporterRecord& record, const CrashReporterS
     operations.SetCrashCallback(agent, record.crash_callback, nullptr);
   }
   return 0;
+}
+
+int InstallCrashReporter(const CrashReporterRecord& record) {
+  return InstallCrashReporter(
+      record, CrashReporterServices{&CrashDataDirectory, &base::tolq_guid::GetTolqGuid});
+}
+
+CrashReporterRecord LauncherCrashReporterRecord() {
+  CrashReporterRecord record;
+  record.exe_type = ExeType::kLauncher;
+  record.first_flag = false;
+  record.crash_callback = &LauncherCrashCallback;
+  record.second_flag = false;
+  record.version = InstallContext::Instance().LauncherVersion();
+  record.report_version = ReportVersionString(ExeType::kLauncher);
+  record.process_name = ExecutableBaseName(ExeType::kLauncher);
+  return record;
+}
+
+std::u16string CrashEventParameters(std::u16string_view process_name) {
+  std::u16string parameters = u"--report-process-crash-event \"";
+  for (const char16_t c : process_name) {
+    if (c == u'\\') {
+      parameters += u"\\\\";
+    } else if (c == u'"') {
+      parameters += u"\\\"";
+    } else {
+      parameters.push_back(c);
+    }
+  }
+  parameters += u"\" ";
+  return parameters;
+}
+
+void ReportProcessCrashEvent(std::u16string_view process_name) {
+  const InstallContext& context = InstallContext::Instance();
+  const std::u16string assistant =
+      os::PathJoin(os::PathJoin(context.ComponentFolder(ComponentId::kClient),
+                                context.ComponentVersion(ComponentId::kClient)),
+                   u"VelmoraAssistant.exe");
+  // A status that cannot be read counts as missing.
+  const os::PathKind kind = os::StatusOf(assistant);
+  if (kind != os::PathKind::kOther && kind != os::PathKind::kDirectory) return;
+  ShellExecuteOpen(assistant, CrashEventParameters(process_name), u"");
+}
+
+void LauncherCrashCallback() {
+  ReportProcessCrashEvent(u"VelmoraLauncher");
 }

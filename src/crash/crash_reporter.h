@@ -5,10 +5,11 @@
 #include <string_view>
 
 #include "crash/crash_agent.h"
+#include "install/product.h"
 
 // What start-up hands the crash reporter about the running program.
 struct CrashReporterRecord {
-  std::int32_t exe_type = 0;  // ExeType of the running program
+  ExeType exe_type = ExeType::kLauncher;
   bool first_flag = false;
   CrashCallback crash_callback = nullptr;
   bool second_flag = false;
@@ -30,6 +31,24 @@ struct CrashReporterServices {
 // anything else: without an agent the program simply runs without crash reporting.
 int InstallCrashReporter(const CrashReporterRecord& record, const CrashReporterServices& services);
 
+// The same with the program's own services: CrashDataDirectory and GetTolqGuid.
+int InstallCrashReporter(const CrashReporterRecord& record);
+
+// The launcher's record: its type, LauncherCrashCallback, the product version, its report version
+// and its base name; both flags false.
+CrashReporterRecord LauncherCrashReporterRecord();
+
 // The pipe on which the crash agent of a program of type `exe_type` talks to the handler,
 // named after the client version.
-std::u16string CrashPipeName(std::int32_t exe_type, std::u16string_view client_version);
+std::u16string CrashPipeName(ExeType exe_type, std::u16string_view client_version);
+
+// What the crash agent calls when the launcher crashes: reports the crash of "VelmoraLauncher".
+void LauncherCrashCallback();
+
+// Starts the client's assistant (VelmoraAssistant.exe in the client's version folder) with the
+// crash-event option for `process_name`; nothing when the assistant is not there.
+void ReportProcessCrashEvent(std::u16string_view process_name);
+
+// The assistant's parameters for a crash of `process_name`: the option, a blank, the quoted
+// name and a blank.
+std::u16string CrashEventParameters(std::u16string_view process_name);

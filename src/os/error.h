@@ -27,6 +27,9 @@ inline constexpr ErrorCode kErrorNotOwner = 288;
 inline constexpr ErrorCode kErrorTooManyPosts = 298;
 inline constexpr ErrorCode kErrorNotSupported = 50;
 inline constexpr ErrorCode kErrorGenFailure = 31;
+inline constexpr ErrorCode kErrorInvalidData = 13;
+inline constexpr ErrorCode kErrorNoMoreItems = 259;
+inline constexpr ErrorCode kErrorKeyDeleted = 1018;
 
 // The calling thread's last platform error (GetLastError on Windows, errno mapped on Linux).
 ErrorCode LastError();

@@ -1,19 +1,28 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "base/machine_identity/machine_guid.h"
+#include "base/registry.h"
 #include "base/text_encoding.h"
 #include "crash/crash_reporter.h"
+#include "install/install_context.h"
 #include "os/child_process.h"
 #include "os/dynamic_library.h"
+#include "os/named_objects.h"
 #include "os/paths.h"
+#include "os/text.h"
+#include "registry_sandbox.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+const bool kSandbox = test_support::UseRegistrySandbox();
 
 constexpr char kMachineIdentity[] = "00112233445566778899aabbccddeeff";
 constexpr char kPipe[] = "\\\\.\\pipe\\5.2.0.1-7D732609-A734-9178-1492-71A1E213BE35";
@@ -29,7 +38,7 @@ std::string FixedIdentity() {
 // 100 + 10 * first + second.
 VELMORA_TEST_CHILD(install_crash_reporter) {
   CrashReporterRecord record;
-  record.exe_type = 10;
+  record.exe_type = ExeType::kLauncher;
   record.first_flag = true;  // distinct flags show that each lands at its own offset
   record.second_flag = false;
   record.crash_callback = [] {};
@@ -40,6 +49,53 @@ VELMORA_TEST_CHILD(install_crash_reporter) {
   const int first = InstallCrashReporter(record, services);
   const int second = InstallCrashReporter(record, services);
   return 100 + 10 * first + second;
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+bool FixedMac(std::span<std::uint8_t, 6> mac) {
+  const std::uint8_t bytes[6] = {0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6};
+  std::copy(bytes, bytes + 6, mac.begin());
+  return true;
+}
+bool NoDisk(base::tolq_guid::DiskIdentity&) {
+  return false;
+}
+std::string NoBrand() {
+  return {};
+}
+bool Nt() {
+  return true;
+}
+std::optional<std::string> TestAppData() {
+  return Env("VELMORA_TEST_APPDATA");
+}
+
+// The launcher's own installation, as start-up makes it, with the product of the test.
+void InitLauncherEnvironment() {
+  base::tolq_guid::IdentityEnvironment identity;
+  identity.is_nt_platform = &Nt;
+  identity.primary_mac = &FixedMac;
+  identity.disk_identity = &NoDisk;
+  identity.cpu_brand = &NoBrand;
+  identity.app_data_folder = &TestAppData;
+  base::tolq_guid::SetIdentityEnvironmentForTesting(identity);
+  InstallContext::Instance().Init(os::Utf8ToUtf16(Env("VELMORA_TEST_PRODUCT")));
+}
+
+VELMORA_TEST_CHILD(crash_callback) {
+  InitLauncherEnvironment();
+  LauncherCrashCallback();
+  return 0;
+}
+
+// Start-up's install: the launcher's record and the program's own services.
+VELMORA_TEST_CHILD(install_launcher_reporter) {
+  InitLauncherEnvironment();
+  return 100 + InstallCrashReporter(LauncherCrashReporterRecord());
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -127,7 +183,7 @@ class CrashReporterTest : public ::testing::Test {
         "Start @24=" + crash,
         "Start @32=e3f05b64d2",
         "Start @40=9b4e2f71-6c0d-4a58-b3e9-0d7c5f12a6b4",
-        "Start @48=5.10.0.7",
+        std::string("Start @48=5.10.0.7"),
         "Start @56=com.quorlen.tamrisk",
         "Start @64=VelmoraLauncher",
         "Start @72=VelmoraLauncher",
@@ -197,12 +253,126 @@ TEST_F(CrashReporterTest, FallsBackToTheDefaultLibrarySearch) {
 }
 
 TEST(CrashPipeName, GuidByExecutableType) {
-  EXPECT_EQ(WideToUtf8(CrashPipeName(10, u"5.2.0.1")), kPipe);
-  EXPECT_EQ(WideToUtf8(CrashPipeName(11, u"5.2.0.1")), kPipe);
-  EXPECT_EQ(WideToUtf8(CrashPipeName(2, u"5.2.0.1")),
+  EXPECT_EQ(WideToUtf8(CrashPipeName(ExeType::kLauncher, u"5.2.0.1")), kPipe);
+  EXPECT_EQ(WideToUtf8(CrashPipeName(ExeType::kDiagnosisTool, u"5.2.0.1")), kPipe);
+  EXPECT_EQ(WideToUtf8(CrashPipeName(ExeType::kEmulator, u"5.2.0.1")),
             "\\\\.\\pipe\\5.2.0.1-598FEC22-BD78-BD1B-74C6-307659AD9988");
-  EXPECT_EQ(WideToUtf8(CrashPipeName(0, u"1.0.0.0")),
+  EXPECT_EQ(WideToUtf8(CrashPipeName(static_cast<ExeType>(0), u"1.0.0.0")),
             "\\\\.\\pipe\\1.0.0.0-598FEC22-BD78-BD1B-74C6-307659AD9988");
+}
+
+TEST(CrashEventParameters, QuotesTheNameLikeForwardedOptions) {
+  EXPECT_EQ(WideToUtf8(CrashEventParameters(u"VelmoraLauncher")),
+            "--report-process-crash-event \"VelmoraLauncher\" ");
+  EXPECT_EQ(WideToUtf8(CrashEventParameters(u"a\\b \"c\"")),
+            "--report-process-crash-event \"a\\\\b \\\"c\\\"\" ");
+  EXPECT_EQ(WideToUtf8(CrashEventParameters(u"")), "--report-process-crash-event \"\" ");
+}
+
+// An installation of a product of its own: install path in the test folder, client version
+// 5.2.0.1, product version 5.10.0.7.
+class LauncherCrashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    product_ = os::Utf8ToUtf16(test_support::UniqueName("VelmoraTest"));
+    install_ = (fs::path(folder_.path()) / "install").u16string();
+    const std::u16string key = u"SOFTWARE\\Quorlen\\" + product_;
+    ASSERT_TRUE(RegistryWriteString(kHkeyLocalMachine, key, u"InstallPath", install_));
+    ASSERT_TRUE(RegistryWriteString(kHkeyLocalMachine, key, u"Version", u"5.10.0.7"));
+    ASSERT_TRUE(RegistryWriteString(kHkeyLocalMachine, key + u"\\Velmora", u"Version", u"5.2.0.1"));
+    assistant_folder_ = (fs::path(install_) / "Application" / "5.2.0.1").u16string();
+    done_name_ = test_support::UniqueName("velmora-assistant-done");
+    done_ = os::NamedEvent::Create(os::Utf8ToUtf16(done_name_), true, false,
+                                   os::ObjectSecurity::kDefault);
+    ASSERT_TRUE(done_.ok());
+  }
+  void TearDown() override {
+    for (const auto root : {kHkeyLocalMachine, kHkeyCurrentUser}) {
+      test_support::DeleteRegistryTree(root, u"SOFTWARE\\Quorlen\\" + product_);
+    }
+  }
+
+  void PutAssistant() {
+    fs::create_directories(fs::path(assistant_folder_));
+    const auto built =
+        fs::path(os::ModulePath()).parent_path() / "fake_assistant" / "VelmoraAssistant.exe";
+    fs::copy_file(built, fs::path(assistant_folder_) / "VelmoraAssistant.exe");
+  }
+
+  os::ChildProcess::Environment Environment() const {
+    auto environment = test_support::ScopedTempEnvironment::For(folder_.path());
+    environment.emplace_back(u"VELMORA_TEST_PRODUCT", product_);
+    environment.emplace_back(u"VELMORA_TEST_APPDATA", folder_.path());
+    environment.emplace_back(u"VELMORA_TEST_ASSISTANT_OUT", AssistantOut());
+    environment.emplace_back(u"VELMORA_TEST_ASSISTANT_DONE", os::Utf8ToUtf16(done_name_));
+    return environment;
+  }
+  std::u16string AssistantOut() const {
+    return (fs::path(folder_.path()) / "assistant.txt").u16string();
+  }
+
+  // The assistant's arguments, once it has run.
+  std::vector<std::string> AssistantArguments() {
+    EXPECT_TRUE(done_.object.Wait(30'000).signaled()) << "the assistant did not run";
+    return Lines(test_support::ReadFileBytes(AssistantOut()));
+  }
+
+  test_support::TempFolder folder_;
+  std::u16string product_, install_, assistant_folder_;
+  std::string done_name_;
+  os::OpenResult<os::NamedEvent> done_;
+};
+
+TEST_F(LauncherCrashTest, CallbackStartsTheAssistantOfTheClientVersion) {
+  // Without the assistant nothing is started and nothing fails.
+  auto child = test_support::SpawnChild("crash_callback", {}, Environment());
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->Wait(os::ChildProcess::kInfinite), 0u);
+  EXPECT_FALSE(done_.object.Wait(0).signaled());
+
+  PutAssistant();
+  child = test_support::SpawnChild("crash_callback", {}, Environment());
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->Wait(os::ChildProcess::kInfinite), 0u);
+  EXPECT_EQ(AssistantArguments(),
+            (std::vector<std::string>{"--report-process-crash-event", "VelmoraLauncher"}));
+}
+
+TEST_F(LauncherCrashTest, StartUpRecordReachesTheAgentAndItsCallbackReportsTheCrash) {
+  PutAssistant();
+  // The program and the agent in a folder of their own.
+  const auto app = fs::path(folder_.path()) / "app";
+  fs::create_directories(app);
+  const auto program = app / fs::path(os::ModulePath()).filename();
+  fs::copy_file(fs::path(os::ModulePath()), program);
+  fs::copy_file(fs::path(AgentBuild(u"crash_agent")),
+                app / os::SharedLibraryFileName("client_extension"));
+  const std::u16string log = (fs::path(folder_.path()) / "agent.log").u16string();
+  auto environment = Environment();
+  environment.emplace_back(u"VELMORA_TEST_AGENT_LOG", log);
+  environment.emplace_back(u"VELMORA_TEST_AGENT_RUN_CALLBACK", u"1");
+
+  auto child = os::ChildProcess::Spawn(program.u16string(),
+                                       {u"--velmora-child=install_launcher_reporter"}, environment);
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->Wait(os::ChildProcess::kInfinite), 100u);
+  EXPECT_EQ(AssistantArguments(),
+            (std::vector<std::string>{"--report-process-crash-event", "VelmoraLauncher"}));
+
+  const auto lines = Lines(test_support::ReadFileBytes(log));
+  const std::string crash_dir = WideToUtf8(folder_.path()) + static_cast<char>(os::kPathSeparator) +
+                                "Quorlen" + static_cast<char>(os::kPathSeparator) + "Velmora" +
+                                static_cast<char>(os::kPathSeparator);
+  const std::string identity = base::tolq_guid::Md5HexLower("a1b2c3d4e5f6");
+  for (const std::string& expected : std::vector<std::string>{
+           "Start bytes=" + ConfigBytesHex(0, 0), "Start @16=" + crash_dir,
+           std::string("Start @48=5.10.0.7"), std::string("Start @64=VelmoraLauncher"),
+           std::string("Start @80=5.2.0.1"), "Start @88=" + identity,
+           std::string("Start @96=") + kPipe,
+           std::string("SetCrashCallback callback <null> VelmoraLauncher"),
+           std::string("CallbackReturned")}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+  }
 }
 
 }  // namespace

@@ -3,21 +3,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "os/profile.h"
+#include "os/shell_folder.h"
+#include "os/text.h"
 
 namespace os {
 
 std::optional<std::string> NarrowAppDataFolder() {
-  std::string folder;
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0') {
-    folder = config;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    folder = std::string(home) + "/.config";
-  } else {
-    return std::nullopt;
-  }
+  const std::string folder = Utf16ToUtf8(ShellFolderPath(kCsidlAppData));
+  if (folder.empty()) return std::nullopt;
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
   return folder;
 }

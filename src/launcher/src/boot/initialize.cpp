@@ -5,12 +5,16 @@
 #include <vector>
 
 #include "base/logger.h"
+#include "install/install_context.h"
 #include "launcher/src/launcher.h"
 #include "os/command_line.h"
 
 void Initialize() {
+  // The product name fixes the registry key and install folder every later step relies on.
+  InstallContext::Instance().Init(u"Velmora");
   Logger::Instance().Open("launcher", std::ios_base::app);
   LOG("[Cmd]:{}", os::ProcessNarrowCommandLine());
+  RemoveIfeoEntry(u"VelmoraLauncher.exe");
 }
 
 int RunLauncher() {
