@@ -120,13 +120,6 @@ std::string Md5HexLower(std::string_view text) {
   return GuidHex(Md5Digest(text));
 }
 
-std::optional<std::string> IdentityProfilePath() {
-  const auto folder = Environment().app_data_folder();
-  if (!folder) return std::nullopt;
-  return os::NarrowPathJoin(
-      os::NarrowPathJoin(os::NarrowPathJoin(*folder, "Quorlen"), "RuruRedade"), "GlobalMgr.db");
-}
-
 GuidBytes ComputeMachineGuid() {
   const IdentityEnvironment& environment = Environment();
   std::array<std::uint8_t, 6> mac{};

@@ -71,10 +71,6 @@ std::string Md5HexLower(std::string_view text);
 // computation lock adds a suffix). Same path, same block; case does not matter, as on Windows.
 std::u16string MachineGuidBlockName(std::u16string_view executable_path);
 
-// The profile's path, <application data>\Quorlen\RuruRedade\GlobalMgr.db, or nothing when the
-// folder is unavailable.
-std::optional<std::string> IdentityProfilePath();
-
 // Works the shared block; its only virtual operation is the destructor.
 class CSeqIDGenerator {
  public:
