@@ -133,5 +133,7 @@ extern "C" CrashAgent* CreateFreltAgent() {
 }
 #else
 // Exports a factory under another name only.
-extern "C" CrashAgent* CreateSomethingElse() { return &g_agent.base; }
+extern "C" CrashAgent* CreateSomethingElse() {
+  return &g_agent.base;
+}
 #endif

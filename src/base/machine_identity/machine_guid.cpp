@@ -8,8 +8,8 @@
 #include "base/text_encoding.h"
 #include "install/install_context.h"
 #include "install/product.h"
-#include "os/md5.h"
 #include "os/hardware.h"
+#include "os/md5.h"
 #include "os/named_objects.h"
 #include "os/profile.h"
 
