@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/logger.h"
+#include "crash/crash_reporter.h"
 #include "install/install_context.h"
 #include "launcher/src/launcher.h"
 #include "os/command_line.h"
@@ -15,6 +16,9 @@ void Initialize() {
   Logger::Instance().Open("launcher", std::ios_base::app);
   LOG("[Cmd]:{}", os::ProcessNarrowCommandLine());
   RemoveIfeoEntry(u"VelmoraLauncher.exe");
+  // Last, so a crash of anything above is not reported as the launcher's; a missing agent leaves
+  // the launcher running without one.
+  InstallCrashReporter(LauncherCrashReporterRecord());
 }
 
 int RunLauncher() {
