@@ -26,7 +26,7 @@ json Finished(Inspector& inspector, std::uint32_t exit_code) {
 }
 
 TEST(Inspector, SendsAPacketToARunningPeer) {
-  PeerProcess service({"--role", "service", "--msg-ids", "35001"});
+  PeerProcess service({"--role", "service"});
   ASSERT_TRUE(service.WaitReady());
   Inspector send(
       {"send", "--to", "VelService", "--msg-id", "35001", "--data", R"({"x":[1,2]})", "--json"});
@@ -47,7 +47,7 @@ TEST(Inspector, SendsAPacketToARunningPeer) {
 
 TEST(Inspector, ListensBesideTheOwnerAndDumpsTheRing) {
   IpcContext::Instance().InitIpc();
-  PeerProcess emulator({"--role", "emulator", "--launch-result", "none", "--msg-ids", "35002"});
+  PeerProcess emulator({"--role", "emulator", "--launch-result", "none"});
   ASSERT_TRUE(emulator.WaitReady());
   Inspector listen({"listen", "--channel", "VelEmulator", "--count", "1", "--json"});
   ASSERT_TRUE(listen.WaitForLine(ToolProcess::Event("listening")));

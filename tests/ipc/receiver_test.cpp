@@ -103,6 +103,35 @@ TEST_F(ReceiverTest, UnknownMessageIsReportedButCounted) {
   EXPECT_EQ(Received(31003), 1u);
 }
 
+TEST_F(ReceiverTest, FallbackTakesWhatHasNoHandlerOfItsOwn) {
+  PacketSink own(31007);
+  std::mutex mutex;
+  std::condition_variable done;
+  std::vector<std::int32_t> fallen_back;
+  IpcContext::Instance().msg_handler()->SetFallback(
+      [&](const IpcPacketPtr& packet) {
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          fallen_back.push_back(packet->msg_id);
+        }
+        done.notify_all();
+        return true;
+      },
+      [](const IpcPacketPtr&, IpcTask task) { task(); });
+  ASSERT_TRUE(Deliver(FromPeer(31007)));
+  ASSERT_TRUE(Deliver(FromPeer(31008)));
+  ASSERT_TRUE(own.WaitForCount(1));
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(
+        done.wait_for(lock, std::chrono::seconds(20), [&] { return !fallen_back.empty(); }));
+    EXPECT_EQ(fallen_back, std::vector<std::int32_t>{31008});
+  }
+  IpcContext::Instance().UninitIpc(false);  // every handling is over
+  IpcContext::Instance().msg_handler()->SetFallback(nullptr);
+  EXPECT_TRUE(reports_.Containing("message handler not found").empty());
+}
+
 TEST_F(ReceiverTest, HandlerThatFailsIsReported) {
   PacketSink sink(31004, false);
   const IpcPacket packet = FromPeer(31004);

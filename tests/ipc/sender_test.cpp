@@ -73,7 +73,7 @@ TEST_F(SenderTest, StoppedIpcRefusesEverySend) {
 }
 
 TEST_F(SenderTest, DeliversToARunningPeerAndRestampsEverySend) {
-  PeerProcess peer({"--role", "emulator", "--launch-result", "none", "--msg-ids", "32005"});
+  PeerProcess peer({"--role", "emulator", "--launch-result", "none"});
   ASSERT_TRUE(peer.WaitReady());
   const auto packet = std::make_shared<IpcPacket>(kClientEmulator, 32005, json{{"k", "v"}});
   ASSERT_TRUE(SendIpc(packet, true));

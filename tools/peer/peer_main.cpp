@@ -29,7 +29,6 @@ constexpr const char* kUsage =
     "  --vm-ready          hold the VM-ready mutex\n"
     "  --no-announce       do not hold the peer's announcing mutex\n"
     "  --local             receive and announce in the session namespace, not the global one\n"
-    "  --msg-ids a,b,...   further message ids to print\n"
     "  --start-dir DIR     as service or client, start the programs asked for (40007) from DIR\n"
     "  --out FILE          also append every line to FILE\n"
     "  --quiet             nothing on standard output\n"
@@ -52,9 +51,6 @@ constexpr std::array<Role, 3> kRoles{{
     {"service", ipc::kClientService, nullptr},
 }};
 
-// Every message the launcher sends to one of the peers.
-constexpr std::array<std::int32_t, 10> kLauncherMessages{1000,  10003, 20001, 20002, 20007,
-                                                         20009, 20010, 20011, 40007, 40106};
 constexpr std::int32_t kLaunchApp = 20001;
 constexpr std::int32_t kQuit = 20007;
 constexpr std::int32_t kStartProgram = 40007;
@@ -129,17 +125,6 @@ class Peer {
   os::NamedEvent quit_;
 };
 
-std::vector<std::int32_t> ParseIds(const std::string& text) {
-  std::vector<std::int32_t> ids;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    const std::size_t end = std::min(text.find(',', start), text.size());
-    if (end > start) ids.push_back(std::stoi(text.substr(start, end - start)));
-    start = end + 1;
-  }
-  return ids;
-}
-
 // The mutex stays held by the main thread until Release; an existing one is only opened.
 os::NamedMutex HoldMutex(std::u16string_view name) {
   return std::move(os::NamedMutex::Create(name, true, os::ObjectSecurity::kOpenToAll).object);
@@ -192,16 +177,11 @@ int main() {
   if (options.has("vm-ready")) vm_ready = HoldMutex(kVmReadyMutex);
 
   Peer peer(*role, launch_result, options.get("start-dir"), out);
-  std::vector<std::int32_t> ids(kLauncherMessages.begin(), kLauncherMessages.end());
-  for (const std::int32_t id : ParseIds(options.get_or("msg-ids", ""))) ids.push_back(id);
   ipc::IpcContext& context = ipc::IpcContext::Instance();
-  for (const std::int32_t id : ids) {
-    // Handled on the handler pool's thread itself, so that UninitIpc has waited for every
-    // handling before `peer` goes.
-    context.msg_handler()->Register(
-        id, [&peer](const ipc::IpcPacketPtr& p) { return peer.Handle(p); },
-        [](const ipc::IpcPacketPtr&, ipc::IpcTask task) { task(); });
-  }
+  // Every packet, whatever its msg_id, is handled on the handler pool's thread itself, so that
+  // UninitIpc has waited for every handling before `peer` goes.
+  context.msg_handler()->SetFallback([&peer](const ipc::IpcPacketPtr& p) { return peer.Handle(p); },
+                                     [](const ipc::IpcPacketPtr&, ipc::IpcTask task) { task(); });
   context.InitIpc(role->client, global);
 
   os::NamedEvent stop;
