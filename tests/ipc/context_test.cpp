@@ -76,6 +76,19 @@ TEST(IpcContext, SecondInitAndSecondUninitChangeNothing) {
   context.UninitIpc(false);
 }
 
+TEST(IpcContext, ShutdownWakesTheReceiveThreadInsteadOfWaitingOutItsReceive) {
+  IpcContext& context = IpcContext::Instance();
+  IpcReceiver::Timings slow;
+  slow.receive_ms = 120'000;  // a receive that would keep the thread for two minutes
+  slow.thread_stop_ms = 120'000;
+  context.SetReceiverTimings(slow);
+  context.InitIpc();
+  // Returns at once only because the receive is woken; otherwise it takes the two minutes.
+  context.UninitIpc(false);
+  EXPECT_TRUE(context.stopped());
+  context.SetReceiverTimings(IpcReceiver::Timings{});
+}
+
 // The statistics a shutdown leaves in the product key. Argument 0 names the steps:
 // "init-report" InitIpc, UninitIpc(true); "init-quiet" InitIpc, UninitIpc(false),
 // UninitIpc(true); "report-only" UninitIpc(true) alone.
