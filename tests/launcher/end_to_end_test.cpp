@@ -62,9 +62,7 @@ TEST(Launcher, DispatchesALaunchRequest) {
   ExpectRun(
       {u"--launch-proc-name", u"VelmoraEmulator.exe", u"--launch-pkg-name", u"com.example.notes",
        u"--app-launch-info", u"{\"pkg_name\":\"com.example.notes\",\"engine_type\":3}"},
-      {"ShouldSuppressLaunchPlaceholder: [placeholder] ShouldSuppressLaunch "
-       "key:com.example.notes -> false",
-       "IpcToEmulatorIfEnvReady: [placeholder] IpcToEmulatorIfEnvReady -> false",
+      {"IpcToEmulatorIfEnvReady: [placeholder] IpcToEmulatorIfEnvReady -> false",
        "StartTarget: [placeholder] StartTarget target:VelmoraEmulator.exe "
        "pkgname:com.example.notes engine_type:3 app-launch-info:{\"engine_type\":3,"
        "\"is_premium_game\":false,\"pkg_name\":\"com.example.notes\",\"rotation\":0,"
@@ -97,12 +95,25 @@ TEST(Launcher, RefusesAPayloadNestedTooDeep) {
   const std::u16string payload = u"{\"pkg_name\":\"deep\",\"extra_data\":" +
                                  std::u16string(depth, u'[') + std::u16string(depth, u']') + u"}";
   ExpectRun({u"--launch-proc-name", u"VelmoraEmulator.exe", u"--app-launch-info", payload},
-            {"ShouldSuppressLaunchPlaceholder: [placeholder] ShouldSuppressLaunch key: -> false",
-             "IpcToEmulatorIfEnvReady: [placeholder] IpcToEmulatorIfEnvReady -> false",
+            {"IpcToEmulatorIfEnvReady: [placeholder] IpcToEmulatorIfEnvReady -> false",
              "StartTarget: [placeholder] StartTarget target:VelmoraEmulator.exe pkgname: "
              "engine_type:2 app-launch-info:{\"engine_type\":2,\"is_premium_game\":false,"
              "\"pkg_name\":\"\",\"rotation\":0,\"show_full_screen\":false,\"show_maximum\":false} "
              "-> false, 50"});
+}
+
+// The second of two launches of one package within a second is dropped. Each launcher run takes
+// a few milliseconds (tens under Wine), far inside the second.
+TEST(Launcher, DebouncesASecondLaunchOfOnePackage) {
+  const std::u16string package = os::Utf8ToUtf16(test_support::UniqueName("com.example.debounce"));
+  const std::vector<std::u16string> request{u"--launch-proc-name", u"VelmoraEmulator.exe",
+                                            u"--launch-pkg-name", package};
+  const ::Run first = RunLauncher(request);
+  ASSERT_TRUE(first.log.has_value()) << first.raw_log;
+  EXPECT_EQ(first.log->lines.at(1),
+            "IpcToEmulatorIfEnvReady: [placeholder] IpcToEmulatorIfEnvReady -> false");
+  ExpectRun(request, {"LaunchTarget: [launcher] launch debounced pkgname:" +
+                          os::Utf16ToUtf8(package) + ", skip."});
 }
 
 }  // namespace

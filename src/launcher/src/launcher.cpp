@@ -7,9 +7,9 @@
 #include "base/logger.h"
 #include "base/text_encoding.h"
 #include "common/launcher/emulator_requests.h"
+#include "install/install_context.h"
 #include "launcher/src/activation_reports.h"
 #include "launcher/src/cmdline/option_sets.h"
-#include "launcher/src/launch_debounce_placeholder.h"
 #include "launcher/src/pseudo_protocol.h"
 #include "launcher/src/start_target.h"
 
@@ -49,6 +49,10 @@ std::u16string TargetNameOf(int argc, const char16_t* const* argv) {
   return {};
 }
 
+bool ShouldSuppressLaunch(const std::u16string& key) {
+  return InstallContext::Instance().ShouldSuppressLaunch(key);
+}
+
 }  // namespace
 
 const LaunchActions& DefaultLaunchActions() {
@@ -57,7 +61,7 @@ const LaunchActions& DefaultLaunchActions() {
       ForwardToRunningClient,
       IpcToEmulatorIfEnvReady,
       IsStopVmRequested,
-      ShouldSuppressLaunchPlaceholder,
+      ShouldSuppressLaunch,
       StartTarget,
       ReportSuccessfulActivateLauncherExe,
       ReportSuccessfulActiveMarketProcessExe,
