@@ -1,0 +1,252 @@
+#include "transport/chunk_storage.h"
+
+#include <atomic>
+#include <cstring>
+#include <map>
+
+#include "os/named_objects.h"
+#include "os/text.h"
+#include "transport/backoff.h"
+#include "transport/limits.h"
+#include "transport/shm.h"
+#include "transport/utility/log.h"
+#include "transport/word_lock.h"
+
+namespace transport {
+namespace {
+
+constexpr std::uint32_t kWriterBit = 0x80000000u;
+
+// Chunk size -> pool segment. Lookups share a reader/writer spin lock (bit 31: a writer holds
+// or wants it; bits 0-30: readers); inserting and mapping are exclusive, so two threads never
+// map the same entry at once.
+class pool_table {
+ public:
+  void* get(std::size_t chunk_size, pool_access access) {
+    std::atomic<void*>* fast = fast_slot(chunk_size);
+    if (fast != nullptr) {
+      if (void* pool = fast->load(std::memory_order_acquire)) return pool;
+    }
+    if (void* pool = lookup(chunk_size)) return pool;
+    lock_exclusive();
+    void* pool = map_entry(chunk_size, access);
+    if (pool != nullptr && fast != nullptr) fast->store(pool, std::memory_order_release);
+    std::atomic_ref<std::uint32_t>(lock_).store(0, std::memory_order_release);
+    return pool;
+  }
+
+ private:
+  void* lookup(std::size_t chunk_size) {
+    std::atomic_ref<std::uint32_t> word(lock_);
+    std::uint32_t k = 0;
+    for (;;) {
+      std::uint32_t seen = word.load(std::memory_order_relaxed);
+      if ((seen & kWriterBit) == 0 &&
+          word.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire)) {
+        break;
+      }
+      back_off(k);
+    }
+    void* pool = nullptr;
+    if (const auto it = pools_.find(chunk_size); it != pools_.end()) pool = it->second.get();
+    word.fetch_sub(1, std::memory_order_release);
+    return pool;
+  }
+
+  void lock_exclusive() {
+    std::atomic_ref<std::uint32_t> word(lock_);
+    std::uint32_t k = 0;
+    std::uint32_t seen = word.load(std::memory_order_relaxed);
+    while ((seen & kWriterBit) != 0 ||
+           !word.compare_exchange_weak(seen, seen | kWriterBit, std::memory_order_acquire)) {
+      back_off(k);
+      seen = word.load(std::memory_order_relaxed);
+    }
+    k = 0;
+    while ((word.load(std::memory_order_acquire) & ~kWriterBit) != 0) back_off(k);
+  }
+
+  void* map_entry(std::size_t chunk_size, pool_access access) {
+    auto it = pools_.find(chunk_size);
+    if (it == pools_.end()) {
+      if (pools_.size() >= kMaxPools) {
+        TRANSPORT_REPORT(log::kFailure, "[chunk_storages] too many pools: chunk_size = %zd\n",
+                         chunk_size);
+        return nullptr;
+      }
+      it = pools_.emplace(chunk_size, shm::handle()).first;
+    }
+    shm::handle& pool = it->second;
+    if (pool.get() != nullptr) return pool.get();
+
+    const std::string name = pool_segment_name(chunk_size);
+    // A receiver only looks into pools some process holds: one made now would be empty, and
+    // making pools of any size a record names would let a stranger's bytes exhaust memory.
+    os::FileMapping existing;
+    if (access == pool_access::kOpenExisting) {
+      existing = os::FileMapping::Open(os::Utf8ToUtf16(shm::segment_name(name, true))).object;
+      if (!existing.valid()) return forget(it);
+    }
+    const std::size_t size = pool_segment_size(chunk_size);
+    if (!pool.acquire(name, size, true)) {
+      TRANSPORT_REPORT(log::kFailure,
+                       "[chunk_storages] chunk_shm.id_info_.acquire failed: chunk_size = %zd\n",
+                       chunk_size);
+      return forget(it);
+    }
+    // An existing segment keeps its creator's size: chunks must lie inside the mapping.
+    if (pool.size() < size) {
+      TRANSPORT_REPORT(log::kFailure,
+                       "[chunk_storages] chunk_shm.id_info_.get failed: chunk_size = %zd\n",
+                       chunk_size);
+      return forget(it);
+    }
+    return pool.get();
+  }
+
+  // An entry that could not be mapped is tried afresh by the next lookup; dropping it keeps
+  // sizes that name no pool from filling the table.
+  void* forget(std::map<std::size_t, shm::handle>::iterator it) {
+    pools_.erase(it);
+    return nullptr;
+  }
+
+  // Pools stay mapped for the life of the process, so the sizes senders use (up to
+  // kMaxStoredMessageSize) are also found without the lock, through one slot per size.
+  static constexpr std::size_t kFastSlots = chunk_size_for(kMaxStoredMessageSize) / kChunkGranule;
+  std::atomic<void*>* fast_slot(std::size_t chunk_size) {
+    const std::size_t index = chunk_size / kChunkGranule;
+    if (chunk_size % kChunkGranule != 0 || index == 0 || index > kFastSlots) return nullptr;
+    return &fast_[index - 1];
+  }
+
+  std::uint32_t lock_ = 0;
+  std::map<std::size_t, shm::handle> pools_;
+  std::atomic<void*> fast_[kFastSlots] = {};
+};
+
+pool_table& table() {
+  // Never destroyed: buffers released by threads still running at exit must find their pool.
+  static pool_table* const pools = new pool_table;
+  return *pools;
+}
+
+// Sizes that cannot belong to a message a sender could have queued.
+bool size_acceptable(std::size_t size) {
+  return size > 0 && size <= kMaxMessageSize;
+}
+
+bool id_acceptable(std::int32_t id) {
+  return id >= 0 && id < static_cast<std::int32_t>(kChunkCount);
+}
+
+void free_chunk(void* pool, std::uint8_t id) {
+  auto& header = *static_cast<pool_header*>(pool);
+  const word_lock lock(header.lock);
+  put_chunk(header, id);
+}
+
+// Removes `claims` from a chunk's receivers; the caller whose change empties the mask frees it.
+void drop_claims(void* pool, std::size_t chunk_size, std::int32_t id, std::uint32_t keep) {
+  std::atomic_ref<std::uint32_t> receivers(chunk_at(pool, chunk_size, id)->receivers);
+  std::uint32_t seen = receivers.load();
+  std::uint32_t k = 0;
+  while (!receivers.compare_exchange_weak(seen, seen & keep)) back_off(k);
+  if (seen != 0 && (seen & keep) == 0) free_chunk(pool, static_cast<std::uint8_t>(id));
+}
+
+}  // namespace
+
+std::string pool_segment_name(std::size_t chunk_size) {
+  return "__CHUNK_INFO__" + std::to_string(chunk_size);
+}
+
+void* chunk_storages(std::size_t chunk_size, pool_access access) {
+  return table().get(chunk_size, access);
+}
+
+std::optional<storage_grant> acquire_storage(std::size_t size, std::uint32_t mask) {
+  if (!size_acceptable(size)) return std::nullopt;
+  const std::size_t chunk_size = chunk_size_for(size);
+  void* pool = chunk_storages(chunk_size);
+  if (pool == nullptr) return std::nullopt;
+  auto& header = *static_cast<pool_header*>(pool);
+  free_list_state state;
+  std::optional<std::uint8_t> id;
+  bool taken_over;
+  {
+    const word_lock lock(header.lock);
+    taken_over = lock.taken_over();
+    state = prepare_free_list(header);
+    id = take_chunk(header);
+  }
+  if (taken_over) {
+    TRANSPORT_REPORT(log::kNotice,
+                     "[id_pool::prepare] lock held too long, taken over: chunk_size = %zd\n",
+                     chunk_size);
+  }
+  if (state == free_list_state::kRebuilt) {
+    TRANSPORT_REPORT(log::kNotice, "[id_pool::prepare] invalid free-list detected, rebuild pool.");
+  }
+  if (!id) return std::nullopt;
+  std::atomic_ref<std::uint32_t>(chunk_at(pool, chunk_size, *id)->receivers).store(mask);
+  return storage_grant{*id, chunk_message(pool, chunk_size, *id)};
+}
+
+std::uint8_t* find_storage(std::int32_t id, std::size_t size) {
+  if (!id_acceptable(id) || !size_acceptable(size)) {
+    TRANSPORT_REPORT(log::kFailure, "[find_storage] id is invalid: id = %ld, size = %zd\n",
+                     static_cast<long>(id), size);
+    return nullptr;
+  }
+  const std::size_t chunk_size = chunk_size_for(size);
+  void* pool = chunk_storages(chunk_size, pool_access::kOpenExisting);
+  return pool == nullptr ? nullptr : chunk_message(pool, chunk_size, id);
+}
+
+void recycle_storage(const recycle_record& record, std::size_t size) {
+  if (!id_acceptable(record.id) || !size_acceptable(size)) {
+    TRANSPORT_REPORT(log::kFailure, "[recycle_storage] id is invalid: id = %ld, size = %zd\n",
+                     static_cast<long>(record.id), size);
+    return;
+  }
+  const std::size_t chunk_size = chunk_size_for(size);
+  void* pool = chunk_storages(chunk_size, pool_access::kOpenExisting);
+  if (pool == nullptr) return;
+  // Intersecting with the receivers of the moment also drops the claims of receivers that had
+  // disconnected before this one took the message.
+  drop_claims(pool, chunk_size, record.id, record.connections & ~record.own_bit);
+}
+
+void clear_message(const message_record& record, std::uint32_t unread) {
+  if (record.storage != 1) return;
+  const auto length = static_cast<std::int32_t>(static_cast<std::uint32_t>(record.remain) + 64u);
+  if (length <= 0) {
+    TRANSPORT_REPORT(log::kFailure, "[clear_message] invalid msg size: %d\n", length);
+    return;
+  }
+  std::int32_t id;
+  std::memcpy(&id, record.data, sizeof id);
+  const auto size = static_cast<std::size_t>(length);
+  if (!id_acceptable(id) || !size_acceptable(size)) {
+    TRANSPORT_REPORT(log::kFailure, "[release_storage] id is invalid: id = %ld, size = %zd\n",
+                     static_cast<long>(id), size);
+    return;
+  }
+  if (unread == 0) return;  // every receiver took it; their buffers give the chunk back
+  const std::size_t chunk_size = chunk_size_for(size);
+  void* pool = chunk_storages(chunk_size, pool_access::kOpenExisting);
+  if (pool == nullptr) return;
+  drop_claims(pool, chunk_size, id, ~unread);
+}
+
+void return_storage(std::int32_t id, std::size_t size) {
+  if (!id_acceptable(id) || !size_acceptable(size)) return;
+  const std::size_t chunk_size = chunk_size_for(size);
+  void* pool = chunk_storages(chunk_size, pool_access::kOpenExisting);
+  if (pool == nullptr) return;
+  std::atomic_ref<std::uint32_t>(chunk_at(pool, chunk_size, id)->receivers).store(0);
+  free_chunk(pool, static_cast<std::uint8_t>(id));
+}
+
+}  // namespace transport
