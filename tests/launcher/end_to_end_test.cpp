@@ -48,6 +48,11 @@ std::string Normalised(std::string line) {
     const auto end = line.find('"', at + time.size());
     line.replace(at + time.size(), end - at - time.size(), "T");
   }
+  // A missing program: file not found (2), or path not found (3) where its folder is missing too.
+  for (const char* code : {"[result]:2,", "[result]:3,"}) {
+    if (const auto at = line.find(code); at != std::string::npos)
+      line.replace(at, 11, "[result]:missing,");
+  }
   const std::string missing = "[no exist]:";
   if (const auto at = line.find(missing); at != std::string::npos) {
     line = line.substr(0, at + missing.size()) + "P";
@@ -75,7 +80,7 @@ const Lines kEmulatorNotRunning{
     "LaunchTarget: [launcher] Checking emulator quitting event before launch...",
     "LaunchTarget: [launcher] No emulator quitting event found, proceeding directly"};
 
-const Lines kNotInstalled{"LaunchTarget: [result]:2, [exit_code]:1168",
+const Lines kNotInstalled{"LaunchTarget: [result]:missing, [exit_code]:1168",
                           "LaunchTarget: [no exist]:P"};
 
 Lines Concat(std::initializer_list<Lines> parts) {
