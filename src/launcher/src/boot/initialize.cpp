@@ -6,6 +6,7 @@
 
 #include "base/logger.h"
 #include "common/ipc/core/base/ipc_context.h"
+#include "crash/crash_reporter.h"
 #include "install/install_context.h"
 #include "launcher/src/launcher.h"
 #include "os/command_line.h"
@@ -18,6 +19,9 @@ void Initialize() {
   // From here on the launcher is the IPC client "VelLauncher", announced and receiving.
   ipc::IpcContext::Instance().InitIpc();
   RemoveIfeoEntry(u"VelmoraLauncher.exe");
+  // Last, so a crash of anything above is not reported as the launcher's; a missing agent leaves
+  // the launcher running without one.
+  InstallCrashReporter(LauncherCrashReporterRecord());
 }
 
 int RunLauncher() {
