@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/logger.h"
+#include "common/ipc/core/base/ipc_context.h"
 #include "crash/crash_reporter.h"
 #include "install/install_context.h"
 #include "launcher/src/launcher.h"
@@ -15,6 +16,8 @@ void Initialize() {
   InstallContext::Instance().Init(u"Velmora");
   Logger::Instance().Open("launcher", std::ios_base::app);
   LOG("[Cmd]:{}", os::ProcessNarrowCommandLine());
+  // From here on the launcher is the IPC client "VelLauncher", announced and receiving.
+  ipc::IpcContext::Instance().InitIpc();
   RemoveIfeoEntry(u"VelmoraLauncher.exe");
   // Last, so a crash of anything above is not reported as the launcher's; a missing agent leaves
   // the launcher running without one.
@@ -32,5 +35,7 @@ int RunLauncher() {
     LaunchTarget(static_cast<int>(arguments.size()), argv.data());
   }
   Logger::Instance().Close();
+  // After the log is closed: nothing the shutdown does is logged. It stores the statistics.
+  ipc::IpcContext::Instance().UninitIpc(true);
   return 0;
 }
