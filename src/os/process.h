@@ -47,4 +47,13 @@ std::optional<std::uint64_t> OwnProcessCreationTime();
 ErrorCode ShellOpen(std::u16string_view file, std::u16string_view parameters,
                     std::u16string_view directory);
 
+// Whether the linked (unfiltered) token of this process's filtered token belongs to the built-in
+// Administrators group; nothing when there is no linked token or the test fails. On Linux: member
+// of the group sudo, wheel or admin.
+std::optional<bool> LinkedTokenIsAdministrator();
+
+// The shell's own administrator test (SHELL32 ordinal 680); nothing when it cannot be asked. On
+// Linux: effective uid 0 or a member of the group sudo, wheel or admin.
+std::optional<bool> ShellUserIsAdmin();
+
 }  // namespace os

@@ -79,7 +79,7 @@ class RegistryKey {
  private:
   // Windows keeps the HKEY in native_; Linux names the key by root and path and looks it up in
   // the hive on every call.
-  std::intptr_t native_ = 0;
+  [[maybe_unused]] std::intptr_t native_ = 0;
   RegistryRoot root_ = RegistryRoot::kCurrentUser;
   std::u16string path_;
   std::uint32_t access_ = 0;

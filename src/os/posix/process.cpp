@@ -210,4 +210,16 @@ ErrorCode ShellOpen(std::u16string_view file, std::u16string_view parameters,
   return ErrorFromErrno(result);
 }
 
+std::optional<bool> LinkedTokenIsAdministrator() {
+  for (const char* name : {"sudo", "wheel", "admin"}) {
+    if (InGroup(name)) return true;
+  }
+  return false;
+}
+
+std::optional<bool> ShellUserIsAdmin() {
+  if (::geteuid() == 0) return true;
+  return LinkedTokenIsAdministrator();
+}
+
 }  // namespace os

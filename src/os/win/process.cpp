@@ -149,4 +149,36 @@ ErrorCode ShellOpen(std::u16string_view file, std::u16string_view parameters,
   return kErrorSuccess;
 }
 
+std::optional<bool> LinkedTokenIsAdministrator() {
+  Handle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.out())) return std::nullopt;
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof sid;
+  if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sid_size)) {
+    return std::nullopt;
+  }
+  TOKEN_LINKED_TOKEN linked{};
+  DWORD size = 0;
+  if (!::GetTokenInformation(token.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
+    return std::nullopt;
+  }
+  const Handle linked_token(linked.LinkedToken);
+  BOOL member = FALSE;
+  if (!::CheckTokenMembership(linked_token.get(), sid, &member)) return std::nullopt;
+  return member != FALSE;
+}
+
+std::optional<bool> ShellUserIsAdmin() {
+  HMODULE shell = ::LoadLibraryW(L"shell32.dll");
+  if (shell == nullptr) return std::nullopt;
+  using AdminTest = BOOL(WINAPI*)();
+  // Exported by ordinal only on some systems; the ordinal is the stable way to reach it.
+  const auto test = reinterpret_cast<AdminTest>(
+      reinterpret_cast<void*>(::GetProcAddress(shell, MAKEINTRESOURCEA(680))));
+  std::optional<bool> answer;
+  if (test != nullptr) answer = test() != FALSE;
+  ::FreeLibrary(shell);
+  return answer;
+}
+
 }  // namespace os
