@@ -9,16 +9,13 @@
 #include "base/registry.h"
 #include "common/ipc/core/base/ipc_context.h"
 #include "install/install_context.h"
+#include "ipc_test_support.h"
 #include "launcher/src/boot/initialize.h"
 #include "launcher/src/launcher.h"
-#include "object_test_support.h"
 #include "os/own_process.h"
 #include "test_support.h"
 
 namespace {
-
-[[maybe_unused]] auto* const kObjects =
-    ::testing::AddGlobalTestEnvironment(new test_support::FreshObjectFolder);
 
 constexpr std::u16string_view kSendValue = u"ipc_send_analysis_10";
 constexpr std::u16string_view kRecvValue = u"ipc_recv_analysis_10";
@@ -28,6 +25,14 @@ std::u16string ProductKey() {
   return InstallContext::Instance().RegistryKey(ComponentId::kProduct);
 }
 
+std::uint32_t RunLauncher(const std::vector<std::u16string>& arguments) {
+  test_support::TempFolder temp;
+  auto launcher = os::ChildProcess::Spawn(test_support::LauncherExecutable(), arguments,
+                                          test_support::ScopedTempEnvironment::For(temp.path()));
+  if (!launcher) return 98;
+  return launcher->Wait(60'000).value_or(99);
+}
+
 TEST(LauncherIpc, RunStoresItsStatisticsAddedToEarlierTotals) {
   const std::u16string key = ProductKey();
   const std::u16string earlier =
@@ -35,19 +40,25 @@ TEST(LauncherIpc, RunStoresItsStatisticsAddedToEarlierTotals) {
   ASSERT_TRUE(RegistryWriteString(kHkeyCurrentUser, key, kSendValue, earlier));
   RegistryDeleteValues(key, {std::u16string(kRecvValue)});
 
-  test_support::TempFolder temp;
-  auto launcher = os::ChildProcess::Spawn(test_support::LauncherExecutable(), {},
-                                          test_support::ScopedTempEnvironment::For(temp.path()));
-  ASSERT_TRUE(launcher);
-  ASSERT_EQ(launcher->Wait(60'000), 0u);
-
-  // This run sent nothing: the earlier total is written back as it was, and the receive value
+  // A run that sends nothing writes the earlier total back as it was, and the receive value
   // appears, empty.
+  ASSERT_EQ(RunLauncher({}), 0u);
   EXPECT_EQ(RegistryReadString(kHkeyCurrentUser, key, kSendValue, u"<none>"), earlier);
   EXPECT_EQ(RegistryReadString(kHkeyCurrentUser, key, kRecvValue, u"<none>"), u"[]");
   // Its ipc-inited mutex went with it.
   EXPECT_FALSE(ipc::IsClientIpcInited(ipc::kClientLauncher, true));
   EXPECT_FALSE(ipc::IsClientIpcInited(ipc::kClientLauncher, false));
+
+  // A run that hands a launch to a running emulator, which confirms it, adds one accepted send.
+  ipc_test::PeerProcess emulator({"--role", "emulator", "--launch-result", "success"});
+  ASSERT_TRUE(emulator.WaitReady());
+  ASSERT_EQ(RunLauncher({u"--launch-proc-name", u"VelmoraEmulator.exe", u"--launch-pkg-name",
+                         u"com.example.stats"}),
+            0u);
+  ASSERT_TRUE(emulator.WaitForLine(ipc_test::ToolProcess::Event("signalled")));
+  EXPECT_EQ(nlohmann::json::parse(RegistryReadString(kHkeyCurrentUser, key, kSendValue, u"[]")),
+            nlohmann::json::parse(
+                R"([[{"from":110009,"msg_id":20001,"to":110002},{"success":2,"total":3}]])"));
 }
 
 // The launcher's own sequence in a fresh process: start-up, the dispatch of a command line
