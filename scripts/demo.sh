@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # Runs the launcher's main job against a stand-in emulator: the emulator runs, the launcher hands
 # it an app launch request, the emulator confirms it. Shows the packet the emulator received and
-# the section this run added to the launcher's log. Everything lives under build/demo.
+# the section this run added to the launcher's log, then the IPC statistics the run stored.
+# Everything it touches (log, named objects, registry) lives under build/demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target VelmoraLauncher velmora-peer >/dev/null
+cmake --build --preset linux --target VelmoraLauncher velmora-peer velmora-inspect >/dev/null
 
 demo=$PWD/build/demo
 rm -rf "$demo"
 mkdir -p "$demo/tmp"
 export TMPDIR=$demo/tmp
-export VELMORA_REGISTRY_DIR=$demo/registry
+export VELMORA_REGISTRY_DIR=$demo/registry VELMORA_OBJECT_DIR=$demo/objects
 bin=$PWD/build/linux/bin
 
 "$bin/velmora-peer.exe" --role emulator --quiet --out "$demo/emulator.jsonl" &
@@ -34,3 +35,6 @@ grep '"event":"packet"' "$demo/emulator.jsonl" || true
 echo
 echo "--- $TMPDIR/Quorlen/Velmora/launcher.log"
 cat "$TMPDIR/Quorlen/Velmora/launcher.log"
+echo
+echo "\$ velmora-inspect.exe stats"
+"$bin/velmora-inspect.exe" stats

@@ -26,10 +26,10 @@ json Finished(Inspector& inspector, std::uint32_t exit_code) {
 }
 
 TEST(Inspector, SendsAPacketToARunningPeer) {
-  PeerProcess service({"--role", "service", "--msg-ids", "35001"});
+  PeerProcess service({"--role", "service"});
   ASSERT_TRUE(service.WaitReady());
-  Inspector send({"send", "--to", "VelService", "--msg-id", "35001", "--data", R"({"x":[1,2]})",
-                  "--json"});
+  Inspector send(
+      {"send", "--to", "VelService", "--msg-id", "35001", "--data", R"({"x":[1,2]})", "--json"});
   const json result = Finished(send, 0);
   EXPECT_EQ(result["sent"], true);
   EXPECT_EQ(result["ipc_inited"], true);
@@ -47,7 +47,7 @@ TEST(Inspector, SendsAPacketToARunningPeer) {
 
 TEST(Inspector, ListensBesideTheOwnerAndDumpsTheRing) {
   IpcContext::Instance().InitIpc();
-  PeerProcess emulator({"--role", "emulator", "--launch-result", "none", "--msg-ids", "35002"});
+  PeerProcess emulator({"--role", "emulator", "--launch-result", "none"});
   ASSERT_TRUE(emulator.WaitReady());
   Inspector listen({"listen", "--channel", "VelEmulator", "--count", "1", "--json"});
   ASSERT_TRUE(listen.WaitForLine(ToolProcess::Event("listening")));
@@ -82,8 +82,9 @@ TEST(Inspector, PrintsTheStoredStatistics) {
   ASSERT_TRUE(RegistryWriteString(kHkeyCurrentUser, key, u"ipc_recv_analysis_10", u"broken"));
   Inspector stats({"stats", "--json"});
   const json result = Finished(stats, 0);
-  EXPECT_EQ(result["send"],
-            json::parse(R"([[{"from":110009,"msg_id":20001,"to":110002},{"success":3,"total":4}]])"));
+  EXPECT_EQ(
+      result["send"],
+      json::parse(R"([[{"from":110009,"msg_id":20001,"to":110002},{"success":3,"total":4}]])"));
   EXPECT_EQ(result["recv"], json::array());
   EXPECT_EQ(result["send_stored"], true);
 }

@@ -88,7 +88,9 @@ PacketSink::PacketSink(std::int32_t msg_id, bool result) : msg_id_(msg_id) {
       [](const ipc::IpcPacketPtr&, ipc::IpcTask task) { task(); });
 }
 
-PacketSink::~PacketSink() { ipc::IpcContext::Instance().msg_handler()->Unregister(msg_id_); }
+PacketSink::~PacketSink() {
+  ipc::IpcContext::Instance().msg_handler()->Unregister(msg_id_);
+}
 
 bool PacketSink::WaitForCount(std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mutex_);

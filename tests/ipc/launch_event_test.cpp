@@ -118,9 +118,13 @@ TEST(LaunchEvents, NoEmulatorMeansThreeSendsOnePauseApart) {
   const std::string trace_id = test_support::UniqueName("trace");
   const LauncherRun run = RunLauncherSide(trace_id, 10'000);
   EXPECT_EQ(run.exit_code, 1u);
-  const std::vector<std::string> expected{
-      "Send ipc failed.", "[test] pause 1000", "Send ipc failed.", "[test] pause 1000",
-      "Send ipc failed.", "[test] pause 1000", "Send ipc failed after retries."};
+  const std::vector<std::string> expected{"Send ipc failed.",
+                                          "[test] pause 1000",
+                                          "Send ipc failed.",
+                                          "[test] pause 1000",
+                                          "Send ipc failed.",
+                                          "[test] pause 1000",
+                                          "Send ipc failed after retries."};
   EXPECT_EQ(run.lines, expected);
   EXPECT_EQ(run.Count("Waiting for launch completion, trace_id: " + trace_id), 0u);
 }

@@ -22,8 +22,9 @@ class QueryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     IpcContext::Instance().InitIpc();
-    IpcContext::Instance().query_responser()->SetResponder(
-        7, [](const json& data) { return json{{"sum", data.at("a").get<int>() + data.at("b").get<int>()}}; });
+    IpcContext::Instance().query_responser()->SetResponder(7, [](const json& data) {
+      return json{{"sum", data.at("a").get<int>() + data.at("b").get<int>()}};
+    });
   }
   void TearDown() override { IpcContext::Instance().UninitIpc(false); }
 

@@ -47,7 +47,8 @@ TEST_F(ReceiverTest, FiltersRejectWithOneReportLine) {
     void (*change)(IpcPacket&, std::uint64_t own_pid);
   } cases[] = {
       {"Target client not matched.", [](IpcPacket& p, std::uint64_t) { p.to = kClientService; }},
-      {"Target pid not matched.", [](IpcPacket& p, std::uint64_t pid) { p.to_process_id = pid + 7; }},
+      {"Target pid not matched.",
+       [](IpcPacket& p, std::uint64_t pid) { p.to_process_id = pid + 7; }},
       {"Skip self ipc message.", [](IpcPacket& p, std::uint64_t pid) { p.from_process_id = pid; }},
   };
   PacketSink sink(31001);
@@ -79,15 +80,16 @@ TEST_F(ReceiverTest, AcceptedPacketsReachTheirHandler) {
   own_but_asked.handle_self_ipc = true;
   IpcPacket empty_response_channel = FromPeer(31002);
   empty_response_channel.response_channel = "";
-  for (const auto* packet : {&any_process, &this_process, &own_but_asked, &empty_response_channel}) {
+  for (const auto* packet :
+       {&any_process, &this_process, &own_but_asked, &empty_response_channel}) {
     ASSERT_TRUE(Deliver(*packet));
   }
   ASSERT_TRUE(sink.WaitForCount(4));
   std::set<std::string> ids;
   for (const auto& packet : sink.Packets()) ids.insert(packet->unique_id.value_or(""));
-  EXPECT_EQ(ids, (std::set<std::string>{*any_process.unique_id, *this_process.unique_id,
-                                        *own_but_asked.unique_id,
-                                        *empty_response_channel.unique_id}));
+  EXPECT_EQ(ids,
+            (std::set<std::string>{*any_process.unique_id, *this_process.unique_id,
+                                   *own_but_asked.unique_id, *empty_response_channel.unique_id}));
   EXPECT_EQ(Received(31002), 4u);
   EXPECT_TRUE(reports_.Containing("message was filtered").empty());
 }
@@ -101,11 +103,41 @@ TEST_F(ReceiverTest, UnknownMessageIsReportedButCounted) {
   EXPECT_EQ(Received(31003), 1u);
 }
 
+TEST_F(ReceiverTest, FallbackTakesWhatHasNoHandlerOfItsOwn) {
+  PacketSink own(31007);
+  std::mutex mutex;
+  std::condition_variable done;
+  std::vector<std::int32_t> fallen_back;
+  IpcContext::Instance().msg_handler()->SetFallback(
+      [&](const IpcPacketPtr& packet) {
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          fallen_back.push_back(packet->msg_id);
+        }
+        done.notify_all();
+        return true;
+      },
+      [](const IpcPacketPtr&, IpcTask task) { task(); });
+  ASSERT_TRUE(Deliver(FromPeer(31007)));
+  ASSERT_TRUE(Deliver(FromPeer(31008)));
+  ASSERT_TRUE(own.WaitForCount(1));
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(
+        done.wait_for(lock, std::chrono::seconds(20), [&] { return !fallen_back.empty(); }));
+    EXPECT_EQ(fallen_back, std::vector<std::int32_t>{31008});
+  }
+  IpcContext::Instance().UninitIpc(false);  // every handling is over
+  IpcContext::Instance().msg_handler()->SetFallback(nullptr);
+  EXPECT_TRUE(reports_.Containing("message handler not found").empty());
+}
+
 TEST_F(ReceiverTest, HandlerThatFailsIsReported) {
   PacketSink sink(31004, false);
   const IpcPacket packet = FromPeer(31004);
   ASSERT_TRUE(Deliver(packet));
-  ASSERT_TRUE(reports_.WaitFor("handle function return false.[MsgId]31004[Id]" + *packet.unique_id));
+  ASSERT_TRUE(
+      reports_.WaitFor("handle function return false.[MsgId]31004[Id]" + *packet.unique_id));
 }
 
 TEST_F(ReceiverTest, MalformedTextIsDroppedAndTheNextPacketStillArrives) {

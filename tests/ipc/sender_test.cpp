@@ -41,7 +41,8 @@ TEST_F(SenderTest, UnknownTargetIsRefusedBeforeTheTransport) {
 }
 
 TEST_F(SenderTest, AnnouncedTargetsWithoutTheirMutexAreNotTried) {
-  for (const IpcClientId to : {kClientEmulator, kClientService, kClientAssistant, kClientVelAppstore}) {
+  for (const IpcClientId to :
+       {kClientEmulator, kClientService, kClientAssistant, kClientVelAppstore}) {
     SCOPED_TRACE(to);
     EXPECT_FALSE(SendIpc(std::make_shared<IpcPacket>(to, 32002, json()), true));
     EXPECT_FALSE(Counted(to, 32002));
@@ -56,8 +57,8 @@ TEST_F(SenderTest, OtherTargetsAreTriedWithoutTheirMutex) {
   EXPECT_FALSE(Counted(kClientUpdate, 32003));  // no ipc-inited mutex, no statistics
 
   // With the target's mutex present the failed attempt counts.
-  auto announced = os::NamedMutex::Create(
-      Utf8ToWide(MakeIpcInitedMutexName(kClientUpdate, true)), false, os::ObjectSecurity::kOpenToAll);
+  auto announced = os::NamedMutex::Create(Utf8ToWide(MakeIpcInitedMutexName(kClientUpdate, true)),
+                                          false, os::ObjectSecurity::kOpenToAll);
   ASSERT_TRUE(announced.ok());
   EXPECT_FALSE(SendIpc(std::make_shared<IpcPacket>(kClientUpdate, 32003, json()), true));
   ASSERT_TRUE(Counted(kClientUpdate, 32003));
@@ -72,7 +73,7 @@ TEST_F(SenderTest, StoppedIpcRefusesEverySend) {
 }
 
 TEST_F(SenderTest, DeliversToARunningPeerAndRestampsEverySend) {
-  PeerProcess peer({"--role", "emulator", "--launch-result", "none", "--msg-ids", "32005"});
+  PeerProcess peer({"--role", "emulator", "--launch-result", "none"});
   ASSERT_TRUE(peer.WaitReady());
   const auto packet = std::make_shared<IpcPacket>(kClientEmulator, 32005, json{{"k", "v"}});
   ASSERT_TRUE(SendIpc(packet, true));
@@ -91,8 +92,8 @@ TEST_F(SenderTest, DeliversToARunningPeerAndRestampsEverySend) {
 }
 
 TEST_F(SenderTest, InvalidUtf8ThrowsAndSendsNothing) {
-  auto announced = os::NamedMutex::Create(
-      Utf8ToWide(MakeIpcInitedMutexName(kClientUpdate, true)), false, os::ObjectSecurity::kOpenToAll);
+  auto announced = os::NamedMutex::Create(Utf8ToWide(MakeIpcInitedMutexName(kClientUpdate, true)),
+                                          false, os::ObjectSecurity::kOpenToAll);
   const auto packet = std::make_shared<IpcPacket>(kClientUpdate, 32006, json(std::string("\xFF")));
   EXPECT_THROW(SendIpc(packet, true), json::type_error);
   EXPECT_FALSE(Counted(kClientUpdate, 32006));

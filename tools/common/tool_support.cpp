@@ -49,8 +49,8 @@ bool LineOutput::Open(const std::optional<std::string>& file,
   to_stdout_ = to_stdout;
   if (file && !file_.Open(Utf8ToWide(*file), os::AppendFile::Mode::kAppend)) return false;
   if (notify_event) {
-    auto created =
-        os::NamedEvent::Create(Utf8ToWide(*notify_event), false, false, os::ObjectSecurity::kDefault);
+    auto created = os::NamedEvent::Create(Utf8ToWide(*notify_event), false, false,
+                                          os::ObjectSecurity::kDefault);
     if (!created.ok()) return false;
     notify_ = std::move(created.object);
   }

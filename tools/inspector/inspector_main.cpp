@@ -3,9 +3,9 @@
 // named kernel objects. Readable text by default, JSON lines with --json.
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -35,7 +35,9 @@ constexpr const char* kUsage =
     "        the named kernel objects and whether anyone holds them (Linux)\n"
     "--out appends every line to FILE as well, --notify sets an auto-reset event after each.\n";
 
-std::string Yes(bool value) { return value ? "yes" : "no"; }
+std::string Yes(bool value) {
+  return value ? "yes" : "no";
+}
 
 int Send(const tools::Options& options, bool json, tools::LineOutput& out) {
   const auto to = tools::ParseClient(options.get_or("to", ""));
@@ -88,7 +90,8 @@ int Send(const tools::Options& options, bool json, tools::LineOutput& out) {
   } else {
     out.Line("channel:    " + name + (global ? " (global)" : " (local)"));
     out.Line("ipc-inited: " + Yes(announced));
-    out.Line("sent:       " + Yes(sent) + (sent ? (read ? ", read by every receiver" : ", not read yet") : ""));
+    out.Line("sent:       " + Yes(sent) +
+             (sent ? (read ? ", read by every receiver" : ", not read yet") : ""));
     out.Line("packet:     " + packet.ToText());
   }
   return sent ? 0 : 1;

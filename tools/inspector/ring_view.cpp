@@ -61,7 +61,9 @@ bool RingReader::Open(const std::string& channel, bool global, std::uint32_t* er
   return true;
 }
 
-std::uint32_t RingReader::cursor() const { return Load(ring_->commit_cursor); }
+std::uint32_t RingReader::cursor() const {
+  return Load(ring_->commit_cursor);
+}
 
 bool RingReader::AllRead(std::uint32_t from, std::uint32_t to) const {
   for (std::uint32_t c = from; c != to; ++c) {
@@ -119,7 +121,8 @@ int PrintRing(const std::string& channel, bool global, bool json, LineOutput& ou
   out.Line(fmt::format("constructed  {}", constructed != 0 ? "yes" : "no"));
   out.Line(fmt::format("connections  0x{:08X}  receivers {}: bits {}", connections,
                        std::popcount(connections), Bits(connections)));
-  out.Line(fmt::format("cursor       {} (next slot {})", cursor, cursor % transport::kRingSlotCount));
+  out.Line(
+      fmt::format("cursor       {} (next slot {})", cursor, cursor % transport::kRingSlotCount));
   out.Line(fmt::format("epoch        {}", epoch >> 56));
   out.Line(fmt::format("occupied     {} slot(s)", slots.size()));
   for (const auto& slot : slots) {

@@ -25,10 +25,10 @@ int PrintStoredStatistics(bool json, LineOutput& out) {
   InstallContext::Instance().Init(u"Velmora");
   const std::u16string key = InstallContext::Instance().RegistryKey(ComponentId::kProduct);
   const std::u16string fallback(ipc::IpcQualityMonitor::kDefaultText);
-  const std::u16string send_text = RegistryReadString(
-      kHkeyCurrentUser, key, ipc::IpcQualityMonitor::kSendValueName, fallback);
-  const std::u16string recv_text = RegistryReadString(
-      kHkeyCurrentUser, key, ipc::IpcQualityMonitor::kRecvValueName, fallback);
+  const std::u16string send_text =
+      RegistryReadString(kHkeyCurrentUser, key, ipc::IpcQualityMonitor::kSendValueName, fallback);
+  const std::u16string recv_text =
+      RegistryReadString(kHkeyCurrentUser, key, ipc::IpcQualityMonitor::kRecvValueName, fallback);
   const ipc::IpcSendTable sent = ipc::LoadSendTable(send_text);
   const ipc::IpcRecvTable received = ipc::LoadRecvTable(recv_text);
 
@@ -41,7 +41,8 @@ int PrintStoredStatistics(bool json, LineOutput& out) {
     return 0;
   }
   out.Line("HKEY_CURRENT_USER\\" + WideToUtf8(key));
-  out.Line(fmt::format("sent ({}):", send_text == fallback ? "nothing stored" : "ipc_send_analysis_10"));
+  out.Line(
+      fmt::format("sent ({}):", send_text == fallback ? "nothing stored" : "ipc_send_analysis_10"));
   for (const auto& [k, record] : sent) {
     out.Line(fmt::format("  {} -> {} msg {}: {} sent, {} accepted", Client(k.from), Client(k.to),
                          k.msg_id, record.total, record.success));

@@ -15,6 +15,8 @@
 #include "common/ipc/ipc_launch_event_helper.h"
 #include "common/ipc/launch_payload_records.h"
 #include "os/named_objects.h"
+#include "os/paths.h"
+#include "os/process.h"
 #include "os/process_info.h"
 #include "tools/common/tool_support.h"
 
@@ -27,7 +29,7 @@ constexpr const char* kUsage =
     "  --vm-ready          hold the VM-ready mutex\n"
     "  --no-announce       do not hold the peer's announcing mutex\n"
     "  --local             receive and announce in the session namespace, not the global one\n"
-    "  --msg-ids a,b,...   further message ids to print\n"
+    "  --start-dir DIR     as service or client, start the programs asked for (40007) from DIR\n"
     "  --out FILE          also append every line to FILE\n"
     "  --quiet             nothing on standard output\n"
     "  --notify EVENT      set this auto-reset event after every line\n"
@@ -49,19 +51,19 @@ constexpr std::array<Role, 3> kRoles{{
     {"service", ipc::kClientService, nullptr},
 }};
 
-// Every message the launcher sends to one of the peers.
-constexpr std::array<std::int32_t, 10> kLauncherMessages{1000,  10003, 20001, 20002, 20007,
-                                                          20009, 20010, 20011, 40007, 40106};
 constexpr std::int32_t kLaunchApp = 20001;
 constexpr std::int32_t kQuit = 20007;
+constexpr std::int32_t kStartProgram = 40007;
 
 enum class LaunchResult { kSuccess, kFailure, kNone, kInvalid };
 
 class Peer {
  public:
-  Peer(const Role& role, LaunchResult launch_result, tools::LineOutput& out)
-      : role_(role), launch_result_(launch_result), out_(out) {
-    quit_ = std::move(os::NamedEvent::Create(u"", true, false, os::ObjectSecurity::kDefault).object);
+  Peer(const Role& role, LaunchResult launch_result, std::optional<std::string> start_dir,
+       tools::LineOutput& out)
+      : role_(role), launch_result_(launch_result), start_dir_(std::move(start_dir)), out_(out) {
+    quit_ =
+        std::move(os::NamedEvent::Create(u"", true, false, os::ObjectSecurity::kDefault).object);
   }
 
   const os::NamedEvent& quit_event() const { return quit_; }
@@ -70,6 +72,9 @@ class Peer {
     out_.Json({{"event", "packet"}, {"packet", *packet}});
     if (role_.client == ipc::kClientEmulator && packet->msg_id == kLaunchApp) AnswerLaunch(*packet);
     if (role_.client == ipc::kClientEmulator && packet->msg_id == kQuit) quit_.Set();
+    if (role_.client != ipc::kClientEmulator && packet->msg_id == kStartProgram && start_dir_) {
+      StartProgram(*packet);
+    }
     return true;
   }
 
@@ -95,22 +100,30 @@ class Peer {
                {"error", error}});
   }
 
+  // The service (or the client in its place) starts the named program of the product with the
+  // given command line, without waiting for it.
+  void StartProgram(const ipc::IpcPacket& packet) {
+    std::string name;
+    std::string param;
+    try {
+      name = packet.data.at("name").get<std::string>();
+      param = packet.data.at("param").get<std::string>();
+    } catch (const std::exception& e) {
+      out_.Json({{"event", "bad-start-request"}, {"error", e.what()}});
+      return;
+    }
+    const std::u16string directory = Utf8ToWide(*start_dir_);
+    const os::ErrorCode error =
+        os::ShellOpen(os::PathJoin(directory, Utf8ToWide(name)), Utf8ToWide(param), directory);
+    out_.Json({{"event", "started"}, {"name", name}, {"param", param}, {"error", error}});
+  }
+
   const Role& role_;
   LaunchResult launch_result_;
+  std::optional<std::string> start_dir_;
   tools::LineOutput& out_;
   os::NamedEvent quit_;
 };
-
-std::vector<std::int32_t> ParseIds(const std::string& text) {
-  std::vector<std::int32_t> ids;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    const std::size_t end = std::min(text.find(',', start), text.size());
-    if (end > start) ids.push_back(std::stoi(text.substr(start, end - start)));
-    start = end + 1;
-  }
-  return ids;
-}
 
 // The mutex stays held by the main thread until Release; an existing one is only opened.
 os::NamedMutex HoldMutex(std::u16string_view name) {
@@ -163,23 +176,19 @@ int main() {
   os::NamedMutex vm_ready;
   if (options.has("vm-ready")) vm_ready = HoldMutex(kVmReadyMutex);
 
-  Peer peer(*role, launch_result, out);
-  std::vector<std::int32_t> ids(kLauncherMessages.begin(), kLauncherMessages.end());
-  for (const std::int32_t id : ParseIds(options.get_or("msg-ids", ""))) ids.push_back(id);
+  Peer peer(*role, launch_result, options.get("start-dir"), out);
   ipc::IpcContext& context = ipc::IpcContext::Instance();
-  for (const std::int32_t id : ids) {
-    // Handled on the handler pool's thread itself, so that UninitIpc has waited for every
-    // handling before `peer` goes.
-    context.msg_handler()->Register(
-        id, [&peer](const ipc::IpcPacketPtr& p) { return peer.Handle(p); },
-        [](const ipc::IpcPacketPtr&, ipc::IpcTask task) { task(); });
-  }
+  // Every packet, whatever its msg_id, is handled on the handler pool's thread itself, so that
+  // UninitIpc has waited for every handling before `peer` goes.
+  context.msg_handler()->SetFallback([&peer](const ipc::IpcPacketPtr& p) { return peer.Handle(p); },
+                                     [](const ipc::IpcPacketPtr&, ipc::IpcTask task) { task(); });
   context.InitIpc(role->client, global);
 
   os::NamedEvent stop;
   if (const auto name = options.get("stop-event")) {
     stop = std::move(
-        os::NamedEvent::Create(Utf8ToWide(*name), true, false, os::ObjectSecurity::kOpenToAll).object);
+        os::NamedEvent::Create(Utf8ToWide(*name), true, false, os::ObjectSecurity::kOpenToAll)
+            .object);
   }
   out.Json({{"event", "ready"},
             {"role", role->name},

@@ -35,10 +35,10 @@ IpcPacketPtr LaunchPacket(const AppLaunchInfo& info) {
 LaunchEventPair CreateLaunchEventPair(const std::string& trace_id) {
   const std::u16string id = Utf8ToWide(trace_id);
   LaunchEventPair pair;
-  auto success = os::NamedEvent::Create(std::u16string(kLaunchSuccessEventPrefix) + id, true,
-                                        false, os::ObjectSecurity::kDefault);
-  auto failure = os::NamedEvent::Create(std::u16string(kLaunchFailureEventPrefix) + id, true,
-                                        false, os::ObjectSecurity::kDefault);
+  auto success = os::NamedEvent::Create(std::u16string(kLaunchSuccessEventPrefix) + id, true, false,
+                                        os::ObjectSecurity::kDefault);
+  auto failure = os::NamedEvent::Create(std::u16string(kLaunchFailureEventPrefix) + id, true, false,
+                                        os::ObjectSecurity::kDefault);
   pair.success = std::move(success.object);
   pair.failure = std::move(failure.object);
   pair.ok = pair.success.valid() && pair.failure.valid();

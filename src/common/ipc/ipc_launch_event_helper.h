@@ -8,11 +8,14 @@
 #include "os/named_objects.h"
 
 // A launch request is the one message the launcher waits on. The answer does not come back over
-// IPC: the emulator signals one of two named, machine-wide events that carry the request's trace id.
+// IPC: the emulator signals one of two named, machine-wide events that carry the request's trace
+// id.
 namespace ipc {
 
-inline constexpr std::u16string_view kLaunchSuccessEventPrefix = u"Global\\TamriskLaunchApp_Success_";
-inline constexpr std::u16string_view kLaunchFailureEventPrefix = u"Global\\TamriskLaunchApp_Failure_";
+inline constexpr std::u16string_view kLaunchSuccessEventPrefix =
+    u"Global\\TamriskLaunchApp_Success_";
+inline constexpr std::u16string_view kLaunchFailureEventPrefix =
+    u"Global\\TamriskLaunchApp_Failure_";
 
 // Both events of one launch, manual-reset; the handles close with the pair.
 struct LaunchEventPair {

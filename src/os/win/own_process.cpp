@@ -13,7 +13,8 @@ std::optional<std::size_t> OwnThreadCount() {
   std::size_t count = 0;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+  for (BOOL more = ::Thread32First(snapshot, &entry); more;
+       more = ::Thread32Next(snapshot, &entry)) {
     if (entry.th32OwnerProcessID == own) ++count;
   }
   ::CloseHandle(snapshot);

@@ -72,6 +72,11 @@ bool IpcMsgHandler::Unregister(std::int32_t msg_id) {
   return entries_.erase(msg_id) != 0;
 }
 
+void IpcMsgHandler::SetFallback(IpcHandler handler, IpcDispatcher dispatcher) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fallback_ = Entry{std::move(handler), std::move(dispatcher)};
+}
+
 void IpcMsgHandler::Handle(const IpcPacketPtr& packet) {
   if (Filtered(packet)) return;
   if (packet->response_channel && !packet->response_channel->empty()) {
@@ -84,17 +89,18 @@ void IpcMsgHandler::Handle(const IpcPacketPtr& packet) {
   // register handlers from it.
   std::lock_guard<std::mutex> lock(mutex_);
   const auto found = entries_.find(packet->msg_id);
-  if (found == entries_.end()) {
+  if (found == entries_.end() && !fallback_.handler) {
     Report(kReportWarning, kHandlerModule, __LINE__, "message handler not found." + ids);
     return;
   }
-  IpcTask task = [handler = found->second.handler, packet, ids] {
+  const Entry& entry = found != entries_.end() ? found->second : fallback_;
+  IpcTask task = [handler = entry.handler, packet, ids] {
     if (!handler(packet)) {
       Report(kReportWarning, kHandlerModule, __LINE__, "handle function return false." + ids);
     }
   };
-  if (found->second.dispatcher) {
-    found->second.dispatcher(packet, std::move(task));
+  if (entry.dispatcher) {
+    entry.dispatcher(packet, std::move(task));
   } else {
     std::thread(std::move(task)).detach();
   }

@@ -33,6 +33,10 @@ class IpcMsgHandler {
   void Register(std::int32_t msg_id, IpcHandler handler, IpcDispatcher dispatcher = nullptr);
   // Removes the handler of `msg_id`; false when there was none.
   bool Unregister(std::int32_t msg_id);
+  // The handler for every msg_id without an entry of its own, for programs that take all traffic
+  // (the replacement peers). Without one such packets are reported as having no handler; a null
+  // handler removes it.
+  void SetFallback(IpcHandler handler, IpcDispatcher dispatcher = nullptr);
 
   // Filters the packet, hands a query (a non-empty response channel) to the query responder and
   // dispatches anything else to the handler of its msg_id.
@@ -46,6 +50,7 @@ class IpcMsgHandler {
 
   std::mutex mutex_;
   std::map<std::int32_t, Entry> entries_;
+  Entry fallback_;
 };
 
 }  // namespace ipc

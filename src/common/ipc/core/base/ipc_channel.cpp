@@ -6,14 +6,18 @@
 namespace ipc {
 namespace {
 
-transport::channel* Native(void* native) { return static_cast<transport::channel*>(native); }
+transport::channel* Native(void* native) {
+  return static_cast<transport::channel*>(native);
+}
 
 }  // namespace
 
 IpcChannel::IpcChannel(std::string_view name, bool global)
     : native_(transport::channel_open(name, global)), global_(global) {}
 
-IpcChannel::~IpcChannel() { transport::channel_close(Native(native_)); }
+IpcChannel::~IpcChannel() {
+  transport::channel_close(Native(native_));
+}
 
 bool IpcChannel::ConnectSender() {
   connected_ = Native(native_)->connect_sender();
@@ -44,6 +48,8 @@ std::string IpcChannel::Receive(std::uint32_t timeout_ms) {
   return std::string(reinterpret_cast<const char*>(buffer.data()), buffer.size());
 }
 
-void IpcChannel::QuitWaiting() { Native(native_)->read_waiter().quit_waiting(); }
+void IpcChannel::QuitWaiting() {
+  Native(native_)->read_waiter().quit_waiting();
+}
 
 }  // namespace ipc

@@ -49,31 +49,40 @@ void IpcContext::SetReceiverTimings(const IpcReceiver::Timings& timings) {
   receiver_timings_ = timings;
 }
 
-void IpcContext::InitIpc() { InitIpc(kClientLauncher, IsProcessElevated()); }
-
-void IpcContext::InitIpc(IpcClientId self_id, bool global) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (running_) {
-    // Running without its mutex (the creation failed): announcing is tried again.
-    if (!inited_mutex_.valid()) CreateInitedMutex();
-    return;
-  }
-  self_id_.store(self_id, std::memory_order_release);
-  owner_thread_id_.store(os::CurrentThreadId(), std::memory_order_release);
-  global_.store(global, std::memory_order_release);
-  stopped_.store(false, std::memory_order_release);
-  query_responser_->EnsurePool();
-  receiver_ = std::make_unique<IpcReceiver>(receiver_timings_);
-  receiver_->Start();
-  running_ = true;
-  // Announced only once the channel and its threads exist.
-  CreateInitedMutex();
+void IpcContext::InitIpc() {
+  InitIpc(kClientLauncher, IsProcessElevated());
 }
 
-void IpcContext::CreateInitedMutex() {
-  auto created = os::NamedMutex::Create(Utf8ToWide(MakeIpcInitedMutexName(self_id(), global())),
-                                        true, os::ObjectSecurity::kOpenToAll);
-  if (created.ok()) inited_mutex_ = std::move(created.object);
+void IpcContext::InitIpc(IpcClientId self_id, bool global) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (running_) {
+      // Running without its mutex (the creation failed): announcing is tried again below.
+      if (inited_mutex_.valid()) return;
+    } else {
+      self_id_.store(self_id, std::memory_order_release);
+      owner_thread_id_.store(os::CurrentThreadId(), std::memory_order_release);
+      global_.store(global, std::memory_order_release);
+      stopped_.store(false, std::memory_order_release);
+      query_responser_->EnsurePool();
+      receiver_ = std::make_unique<IpcReceiver>(receiver_timings_);
+      receiver_->Start();
+      running_ = true;
+    }
+  }
+  // Announced only once the channel and its threads exist. The mutex is taken outside the
+  // context lock: it stays owned until UninitIpc, which takes the context lock while owning it,
+  // so the two are always taken in that one order.
+  auto created =
+      os::NamedMutex::Create(Utf8ToWide(MakeIpcInitedMutexName(self_id_.load(), global_.load())),
+                             true, os::ObjectSecurity::kOpenToAll);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (running_ && !inited_mutex_.valid()) {
+    if (created.ok()) inited_mutex_ = std::move(created.object);
+    return;
+  }
+  // Another InitIpc announced meanwhile, or an UninitIpc ended it: give this ownership back.
+  if (created.ok()) created.object.Release();
 }
 
 void IpcContext::UninitIpc(bool report) {

@@ -52,7 +52,6 @@ class IpcContext {
 
  private:
   IpcContext();
-  void CreateInitedMutex();
 
   std::atomic<IpcClientId> self_id_{0};
   std::atomic<std::uint32_t> owner_thread_id_{0};

@@ -43,14 +43,13 @@ void IpcQueryResponser::Handle(const IpcPacketPtr& packet) {
     if (found == responders_.end()) return;
     responder = found->second;
   }
-  std::string tag = "query_id=" + std::to_string(query_id) + ",id=" + packet->unique_id.value_or("");
+  std::string tag =
+      "query_id=" + std::to_string(query_id) + ",id=" + packet->unique_id.value_or("");
   std::lock_guard<std::mutex> lock(mutex_);
   if (!pool_) return;
-  pool_->Post(
-      [responder = std::move(responder), packet, query_data = std::move(query_data)] {
-        Answer(responder, packet, query_data);
-      },
-      std::move(tag));
+  pool_->Post([responder = std::move(responder), packet,
+               query_data = std::move(query_data)] { Answer(responder, packet, query_data); },
+              std::move(tag));
 }
 
 void IpcQueryResponser::Answer(const IpcResponder& responder, const IpcPacketPtr& packet,

@@ -17,9 +17,9 @@ namespace ipc {
 class IpcReceiver {
  public:
   struct Timings {
-    std::uint32_t receive_ms = 200;      // one receive wait
-    std::uint32_t thread_stop_ms = 400;  // waiting for the receive thread at Stop
-    std::uint32_t pool_idle_ms = 5000;   // waiting for each pool to go idle at Stop
+    std::uint32_t receive_ms = 200;                   // one receive wait
+    std::uint32_t thread_stop_ms = 400;               // waiting for the receive thread at Stop
+    std::uint32_t pool_idle_ms = 5000;                // waiting for each pool to go idle at Stop
     ThreadPool::MonotonicClock pool_clock = nullptr;  // busy records of both pools
   };
 
