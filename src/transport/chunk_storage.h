@@ -56,6 +56,23 @@ void clear_message(const message_record& record, std::uint32_t unread);
 // Returns a chunk that never reached the ring (its record could not be queued).
 void return_storage(std::int32_t id, std::size_t size);
 
+// A pool segment lives only while some process holds it, and a receiver maps a pool only when a
+// message in it reaches the front of its ring: a sender that exits before its receivers got that
+// far takes their messages with it. This waits until the receivers have released every chunk
+// this process handed to a send, each for at most `timeout_ms` after it was handed out; a chunk
+// still claimed then belongs to a receiver that is stuck or gone, and is forgotten. True when
+// nothing was given up. A process that sent no long message, or whose receivers have released
+// everything, returns at once without reading the clock. (A chunk released and handed out again
+// by another process counts as claimed until its new receivers release it, within the same
+// bound.)
+bool await_storage_release(std::uint32_t timeout_ms);
+
+// Nanoseconds of a monotonic clock.
+using monotonic_clock = std::int64_t (*)();
+// Replaces the clock that times chunks from their grant (null: the steady clock). Tests; set it
+// before the first long message is sent.
+void set_storage_clock(monotonic_clock clock);
+
 std::string pool_segment_name(std::size_t chunk_size);
 
 }  // namespace transport

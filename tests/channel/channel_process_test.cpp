@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <sstream>
@@ -128,6 +129,57 @@ VELMORA_TEST_CHILD(corrupt_pool) {
   header.free_list[4] = 9;
   header.free_list[9] = 4;
   return 0;
+}
+
+// Sends Pattern(<size>, 1) and ends, as a sender that has done its one job, once its receivers
+// have released the message; sets <waiting> when it starts to wait for that. Exit code 3 when
+// they did not within kChildWaitMs.
+VELMORA_TEST_CHILD(send_and_exit) {
+  test_support::AnnouncingClock::event = arguments.at(2);
+  transport::set_storage_clock(&test_support::AnnouncingClock::Read);
+  auto channel = Open(arguments.at(0));
+  const auto bytes = Pattern(std::stoul(arguments.at(1)), 1);
+  if (!transport::try_send(channel.get(), bytes.data(), bytes.size(), kChildWaitMs)) return 2;
+  test_support::AnnouncingClock::armed = true;
+  return transport::await_storage_release(kChildWaitMs) ? 0 : 3;
+}
+
+std::atomic<std::int64_t> stepping_clock_ns{0};
+std::int64_t SteppingClock() {
+  return stepping_clock_ns.fetch_add(500'000'000);  // half a second per reading
+}
+
+// A sender's wait for its receivers, on a clock that moves half a second per reading and, with
+// the message sent, starts at 0 then. Arguments: a channel name, then what is done before the
+// wait: "nothing-sent"; "no-receiver" (the send fails); "read" (a receiver takes the message and
+// releases it); "unread" (a receiver is connected but never reads); "unread-long-ago" (the same,
+// but 3 s ago). Exit code: 1 when nothing was given up, plus twice the time of the clock's last
+// reading in tenths of a second; 90 and above when the set-up failed.
+VELMORA_TEST_CHILD(await_release) {
+  transport::set_storage_clock(&SteppingClock);
+  const std::string& mode = arguments.at(1);
+  auto sender = Open(arguments.at(0));
+  sender->connect_sender();
+  transport::channel_ptr receiver;
+  if (mode != "no-receiver") receiver = OpenReceiver(arguments.at(0));
+  const auto bytes = Pattern(5000, 1);
+  if (mode != "nothing-sent") {
+    const bool sent = transport::try_send(sender.get(), bytes.data(), bytes.size(), 0);
+    if (sent != (mode != "no-receiver")) return 90;
+  }
+  if (mode == "read" && !Matches(transport::recv(receiver.get(), 0), bytes)) return 91;
+  if (mode == "unread-long-ago") stepping_clock_ns += 2'500'000'000;
+  CapturedReports reports;
+  const bool released = transport::await_storage_release(2000);
+  const auto texts = reports.texts();
+  if (released != texts.empty()) return 92;
+  if (!released &&
+      texts[0] != "[await_storage_release] 1 chunks still claimed 2000 ms after they were sent\n") {
+    return 93;
+  }
+  const std::int64_t next = stepping_clock_ns.load();
+  const std::int64_t last_tenths = next == 0 ? 0 : (next - 500'000'000) / 100'000'000;
+  return static_cast<int>((released ? 1 : 0) + 2 * last_tenths);
 }
 
 // Sends a message of 100 KiB, as fragments; killed while it waits for room.
@@ -337,6 +389,44 @@ TEST(ChunkStorageProcess, AFreeListMadeACycleByAnotherProcessIsRelinkedWithANoti
   ASSERT_EQ(reports_seen.size(), 1u);
   EXPECT_EQ(reports_seen[0].level, 4);
   EXPECT_EQ(reports_seen[0].text, "[id_pool::prepare] invalid free-list detected, rebuild pool.");
+}
+
+// The receiver takes its messages only once the sender is done: exited, or waiting for its
+// receivers. It has never mapped the pool of this chunk size (13312 bytes, used by no other test
+// here): only the sender held it.
+TEST_F(ChannelProcessTest, ALongMessageOutlivesASenderThatEndsRightAfterSendingIt) {
+  constexpr std::size_t kSize = 12345;
+  auto receiver = OpenReceiver(name_);
+  Signal waiting;
+  auto child =
+      test_support::SpawnChild("send_and_exit", {name_, std::to_string(kSize), waiting.name});
+  ASSERT_TRUE(child);
+  ASSERT_TRUE(test_support::AwaitExitOrEvent(*child, waiting.event));
+  auto received = transport::recv(receiver.get(), 0);
+  EXPECT_TRUE(received.is_chunk_view());
+  EXPECT_TRUE(Matches(received, Pattern(kSize, 1))) << "received " << received.size() << " bytes";
+  received.reset();
+  EXPECT_EQ(child->Wait(kChildWaitMs), 0u);
+}
+
+TEST(ChunkRelease, ASenderWaitsOnlyForUnreadChunksAndNoLongerThanItsBound) {
+  const struct {
+    const char* mode;
+    std::uint32_t exit_code;
+  } cases[] = {
+      {"nothing-sent", 1},      // nothing given up, the clock never read
+      {"no-receiver", 1},       // the same: the send failed before taking a chunk
+      {"read", 1},              // the clock read once: the grant, at 0
+      {"unread", 40},           // given up when the clock read 2 s after the grant
+      {"unread-long-ago", 60},  // given up at the first look, 3 s after the grant
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    auto child =
+        test_support::SpawnChild("await_release", {test_support::UniqueName("rel"), c.mode});
+    ASSERT_TRUE(child);
+    EXPECT_EQ(child->Wait(kChildWaitMs), c.exit_code);
+  }
 }
 
 TEST_F(ChannelProcessTest, ASenderKilledInTheMiddleOfAMessageLeavesTheOthersWorking) {

@@ -6,14 +6,18 @@
 #include <thread>
 
 #include "base/registry.h"
+#include "base/text_encoding.h"
 #include "common/ipc/core/base/handler.h"
+#include "common/ipc/core/base/ipc_channel.h"
 #include "common/ipc/core/base/ipc_context.h"
 #include "common/ipc/core/base/ipc_quality_monitor.h"
 #include "common/ipc/core/base/sender.h"
 #include "install/install_context.h"
 #include "ipc_test_support.h"
+#include "object_test_support.h"
 #include "test_support.h"
 #include "transport/channel.h"
+#include "transport/chunk_storage.h"
 
 namespace ipc {
 namespace {
@@ -25,6 +29,13 @@ int LauncherReceivers(bool global) {
   const transport::channel_ptr channel(transport::channel_open("VelLauncher", global));
   if (channel->ring() == nullptr) return -1;
   return std::popcount(std::atomic_ref<std::uint32_t>(channel->ring()->connections).load());
+}
+
+// "velmora://client/..." of `length` (decimal) characters.
+std::string LongUrl(const std::string& length) {
+  std::string url = "velmora://client/search?q=";
+  url.resize(std::stoul(length), 'v');
+  return url;
 }
 
 // Argument 0: the namespace ("global" or "local"). Exit code 1 when the launcher's ipc-inited
@@ -131,6 +142,88 @@ TEST_F(IpcStatisticsStore, QuietOrUninitialisedShutdownWritesNothing) {
   RunChild("report-only");
   EXPECT_EQ(Stored(u"ipc_send_analysis_10"), u"<none>");
   EXPECT_EQ(Stored(u"ipc_recv_analysis_10"), u"<none>");
+}
+
+// The launcher's way out after delivering a URL: one long packet to the client, then shutdown.
+// Arguments: the length of the URL, then an event set when the shutdown starts waiting for the
+// client. Exit code 2 when the send failed.
+VELMORA_TEST_CHILD(send_url_and_shut_down) {
+  test_support::AnnouncingClock::event = arguments.at(1);
+  transport::set_storage_clock(&test_support::AnnouncingClock::Read);
+  IpcContext& context = IpcContext::Instance();
+  context.InitIpc();
+  const auto packet = std::make_shared<IpcPacket>(kClientVelAppstore, 10003,
+                                                  json{{"content", LongUrl(arguments.at(0))}});
+  const bool sent = SendIpc(packet, true);
+  test_support::AnnouncingClock::armed = true;
+  context.UninitIpc(false);
+  return sent ? 0 : 2;
+}
+
+std::atomic<std::int64_t> stepping_clock_ns{0};
+std::int64_t SteppingClock() {
+  return stepping_clock_ns.fetch_add(100'000'000);  // a tenth of a second per reading
+}
+
+// The same on a clock that moves a tenth of a second per reading, from 0 when the packet goes.
+// Exit code: the time of the clock's last reading in tenths of a second, plus 100 when the send
+// succeeded.
+VELMORA_TEST_CHILD(send_url_and_shut_down_on_a_stepping_clock) {
+  transport::set_storage_clock(&SteppingClock);
+  IpcContext& context = IpcContext::Instance();
+  context.InitIpc();
+  const auto packet =
+      std::make_shared<IpcPacket>(kClientVelAppstore, 10003, json{{"content", LongUrl("2000")}});
+  const bool sent = SendIpc(packet, true);
+  context.UninitIpc(false);
+  const std::int64_t readings = stepping_clock_ns.load() / 100'000'000;
+  return static_cast<int>((sent ? 100 : 0) + (readings == 0 ? 0 : readings - 1));
+}
+
+class IpcShutdown : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    announced_ =
+        os::NamedMutex::Create(Utf8ToWide(MakeIpcInitedMutexName(kClientVelAppstore, true)), false,
+                               os::ObjectSecurity::kOpenToAll)
+            .object;
+    ASSERT_TRUE(announced_.valid());
+  }
+
+  os::NamedMutex announced_;  // the client looks running
+  IpcChannel client_{"VelAppstore", true};
+};
+
+// The client is connected, but takes its messages only once the launcher is done: exited, or
+// waiting for the client. It has never mapped the pool the packet's chunk lies in (no other test
+// here sends ~9 KiB).
+TEST_F(IpcShutdown, ALongPacketSentJustBeforeShutdownReachesAClientThatReadsAfterwards) {
+  ASSERT_TRUE(client_.ConnectReceiver());
+  const std::string waiting_name = test_support::UniqueLocalName("waiting");
+  auto waiting = os::NamedEvent::Create(Utf8ToWide(waiting_name), false, false,
+                                        os::ObjectSecurity::kOpenToAll);
+  auto child = test_support::SpawnChild("send_url_and_shut_down", {"9000", waiting_name});
+  ASSERT_TRUE(child);
+  ASSERT_TRUE(test_support::AwaitExitOrEvent(*child, waiting.object));
+  const std::string text = client_.Receive(0);
+  ASSERT_FALSE(text.empty()) << "the packet was lost";
+  const auto packet = json::parse(text.c_str()).get<IpcPacket>();
+  EXPECT_EQ(packet.msg_id, 10003);
+  EXPECT_EQ(packet.data.at("content"), LongUrl("9000"));
+  EXPECT_EQ(child->Wait(test_support::kChildWaitMs), 0u);
+}
+
+TEST_F(IpcShutdown, WaitsForAClientThatNeverReadsNoLongerThanItsBound) {
+  ASSERT_TRUE(client_.ConnectReceiver());
+  auto child = test_support::SpawnChild("send_url_and_shut_down_on_a_stepping_clock");
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->Wait(test_support::kChildWaitMs), 100u + IpcContext::kChunkReleaseWaitMs / 100);
+}
+
+TEST_F(IpcShutdown, DoesNotWaitWhenNoClientReceives) {
+  auto child = test_support::SpawnChild("send_url_and_shut_down_on_a_stepping_clock");
+  ASSERT_TRUE(child);
+  EXPECT_EQ(child->Wait(test_support::kChildWaitMs), 0u) << "the send fails; the clock is not read";
 }
 
 std::atomic<std::int64_t> stuck_clock_ns{0};

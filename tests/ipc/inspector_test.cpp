@@ -67,6 +67,8 @@ TEST(Inspector, ListensBesideTheOwnerAndDumpsTheRing) {
   ASSERT_EQ(dump["occupied"].size(), 1u);
   EXPECT_EQ(dump["occupied"][0]["stored"], true);  // the packet is longer than one record
   EXPECT_EQ(std::popcount(dump["occupied"][0]["unread_by"].get<std::uint32_t>()), 1);
+  // Read at last: the shutdown need not wait for the packet to be released.
+  EXPECT_FALSE(idle.Receive(0).empty());
   IpcContext::Instance().UninitIpc(false);
 
   Inspector missing({"ring", "--channel", "NoSuchChannel", "--json"});

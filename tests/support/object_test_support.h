@@ -2,6 +2,9 @@
 
 // Helpers for tests of named kernel objects and of what is built on them.
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +53,31 @@ inline bool SetReady(const std::string& name) {
 [[noreturn]] inline void Park() {
   auto never = os::NamedEvent::Create(u"", true, false, os::ObjectSecurity::kDefault);
   for (;;) never.object.Wait(os::kInfiniteWait);
+}
+
+// For children: a steady clock (nanoseconds) that, once armed, sets the parent's ready event
+// named `event` at its next reading: given to the clock seam of a wait, it tells the parent that
+// the wait has begun.
+struct AnnouncingClock {
+  static inline std::string event;
+  static inline std::atomic<bool> armed{false};
+  static std::int64_t Read() {
+    static std::atomic<bool> announced{false};
+    if (armed.load() && !announced.exchange(true)) SetReady(event);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+};
+
+// Waits until `child` has exited or `event` is set, whichever comes first; false when neither
+// happened in kChildWaitMs. For the moment after which a process that does not wait is gone.
+inline bool AwaitExitOrEvent(os::ChildProcess& child, const os::NamedEvent& event) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kChildWaitMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (event.Wait(10).signaled() || child.Wait(0)) return true;
+  }
+  return false;
 }
 
 // A child started with the name of a fresh ready event as its first argument, and whether it

@@ -8,6 +8,7 @@
 #include "common/ipc/core/base/ipc_quality_monitor.h"
 #include "common/ipc/core/base/query_responser.h"
 #include "os/process_info.h"
+#include "transport/chunk_storage.h"
 
 namespace ipc {
 namespace {
@@ -103,6 +104,8 @@ void IpcContext::UninitIpc(bool report) {
     quality_monitor_->ReportSend();
     quality_monitor_->ReportRecv();
   }
+  // Last, so that the receivers have had the time of the steps above.
+  transport::await_storage_release(kChunkReleaseWaitMs);
 }
 
 }  // namespace ipc

@@ -29,9 +29,17 @@ class IpcContext {
   // its id, and the namespace of its channel and ipc-inited mutex. Does nothing when initialised.
   void InitIpc(IpcClientId self_id, bool global);
   // Stops receiving, drains the pools, releases the ipc-inited mutex and, with `report`, stores
-  // the statistics. Does nothing unless initialised. Must run on the thread that ran InitIpc,
-  // which owns the mutex.
+  // the statistics. Then waits until the receivers have released the long messages this process
+  // sent, each at most kChunkReleaseWaitMs after it was sent (none sent, or all released: no
+  // wait). Does nothing unless initialised. Must run on the thread that ran InitIpc, which owns
+  // the mutex.
   void UninitIpc(bool report);
+
+  // A long message travels in a shared pool that may live only in its sender: a process that
+  // sends and exits (the launcher) would take it along before the receiver has mapped the pool.
+  // A live receiver takes it within milliseconds; a stuck or dead one must not hold the process
+  // longer than this.
+  static constexpr std::uint32_t kChunkReleaseWaitMs = 2000;
 
   IpcClientId self_id() const { return self_id_.load(std::memory_order_acquire); }
   std::uint32_t owner_thread_id() const { return owner_thread_id_.load(std::memory_order_acquire); }
