@@ -110,7 +110,7 @@ bool SendRaw(const std::string& channel, bool global, std::string text) {
 }
 
 ToolProcess::ToolProcess(const std::u16string& tool, const std::vector<std::string>& arguments,
-                         bool stoppable) {
+                         bool stoppable, const os::ChildProcess::Environment& environment) {
   static test_support::TempFolder folder;
   const std::string tag = test_support::UniqueName("tool");
   out_path_ = folder.narrow() + "/" + tag + ".jsonl";
@@ -129,7 +129,7 @@ ToolProcess::ToolProcess(const std::u16string& tool, const std::vector<std::stri
     wide.push_back(u"--stop-event");
     wide.push_back(Utf8ToWide(stop_name_));
   }
-  child_ = os::ChildProcess::Spawn(test_support::ToolPath(tool), wide);
+  child_ = os::ChildProcess::Spawn(test_support::ToolPath(tool), wide, environment);
 }
 
 ToolProcess::~ToolProcess() {

@@ -74,7 +74,7 @@ class ToolProcess {
   // `arguments` come first (a command word stays first), then the output options and, when
   // `stoppable`, a stop event.
   ToolProcess(const std::u16string& tool, const std::vector<std::string>& arguments,
-              bool stoppable);
+              bool stoppable, const os::ChildProcess::Environment& environment = {});
   ~ToolProcess();
 
   bool started() const { return child_.has_value(); }
@@ -107,8 +107,9 @@ class ToolProcess {
 // A replacement peer, e.g. PeerProcess({"--role", "emulator"}); it ends at Stop.
 class PeerProcess : public ToolProcess {
  public:
-  explicit PeerProcess(const std::vector<std::string>& arguments)
-      : ToolProcess(u"velmora-peer.exe", arguments, true) {}
+  explicit PeerProcess(const std::vector<std::string>& arguments,
+                       const os::ChildProcess::Environment& environment = {})
+      : ToolProcess(u"velmora-peer.exe", arguments, true, environment) {}
 };
 
 // The inspector with a command, e.g. Inspector({"ring", "--channel", "VelEmulator", "--json"}).

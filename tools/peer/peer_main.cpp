@@ -26,6 +26,7 @@ constexpr const char* kUsage =
     "usage: velmora-peer --role emulator|client|service [options]\n"
     "  --launch-result success|failure|none   what the emulator answers a launch (success)\n"
     "  --quitting          hold the emulator's quitting event\n"
+    "  --quitting-until EVENT  with --quitting: let the quitting event go when EVENT is set\n"
     "  --vm-ready          hold the VM-ready mutex\n"
     "  --no-announce       do not hold the peer's announcing mutex\n"
     "  --local             receive and announce in the session namespace, not the global one\n"
@@ -190,6 +191,13 @@ int main() {
         os::NamedEvent::Create(Utf8ToWide(*name), true, false, os::ObjectSecurity::kOpenToAll)
             .object);
   }
+  // An emulator that shuts down slowly: its quitting event goes when the caller says so.
+  os::NamedEvent quitting_over;
+  if (const auto name = options.get("quitting-until"); name && quitting.valid()) {
+    quitting_over = std::move(
+        os::NamedEvent::Create(Utf8ToWide(*name), true, false, os::ObjectSecurity::kOpenToAll)
+            .object);
+  }
   out.Json({{"event", "ready"},
             {"role", role->name},
             {"client", ipc::GetClientName(role->client)},
@@ -198,7 +206,14 @@ int main() {
 
   std::vector<const os::NamedEvent*> waits{&peer.quit_event()};
   if (stop.valid()) waits.push_back(&stop);
-  os::WaitForAnyEvent(waits, os::kInfiniteWait);
+  if (quitting_over.valid()) waits.push_back(&quitting_over);
+  while (true) {
+    const os::WaitResult result = os::WaitForAnyEvent(waits, os::kInfiniteWait);
+    if (!result.signaled() || waits[result.index] != &quitting_over) break;
+    quitting.Close();
+    waits.pop_back();
+    out.Json({{"event", "quitting-over"}});
+  }
 
   context.UninitIpc(false);
   Drop(vm_ready);

@@ -28,23 +28,6 @@ ErrorCode CreateNarrowDirectory(const std::string& path) {
   return ::mkdir(path.c_str(), 0755) == 0 ? kErrorSuccess : ErrorFromErrno(errno);
 }
 
-SharedFile::~SharedFile() {
-  Close();
-}
-
-SharedFile::SharedFile(SharedFile&& other) noexcept : native_(other.native_) {
-  other.native_ = -1;
-}
-
-SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.native_;
-    other.native_ = -1;
-  }
-  return *this;
-}
-
 std::optional<SharedFile> SharedFile::Open(const std::string& path, Disposition disposition,
                                            ErrorCode* error) {
   const int flags =

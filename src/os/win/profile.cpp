@@ -36,23 +36,6 @@ ErrorCode CreateNarrowDirectory(const std::string& path) {
   return ::CreateDirectoryA(path.c_str(), nullptr) ? kErrorSuccess : ::GetLastError();
 }
 
-SharedFile::~SharedFile() {
-  Close();
-}
-
-SharedFile::SharedFile(SharedFile&& other) noexcept : native_(other.native_) {
-  other.native_ = -1;
-}
-
-SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.native_;
-    other.native_ = -1;
-  }
-  return *this;
-}
-
 std::optional<SharedFile> SharedFile::Open(const std::string& path, Disposition disposition,
                                            ErrorCode* error) {
   HANDLE file = ::CreateFileA(

@@ -24,10 +24,11 @@ void Initialize() {
   InstallCrashReporter(LauncherCrashReporterRecord());
 }
 
-int RunLauncher() {
+int RunLauncher() { return RunLauncher(os::CommandLineToArgv(os::ProcessCommandLine())); }
+
+int RunLauncher(const std::vector<std::u16string>& arguments) {
   Initialize();
   {
-    std::vector<std::u16string> arguments = os::CommandLineToArgv(os::ProcessCommandLine());
     std::vector<const char16_t*> argv;
     argv.reserve(arguments.size() + 1);
     for (const auto& argument : arguments) argv.push_back(argument.c_str());
