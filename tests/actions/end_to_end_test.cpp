@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -255,20 +256,29 @@ TEST(LauncherWithPeers, EveryRequestKindReachesTheRunningEmulator) {
     if (c.msg_id != 0) delivered.push_back(&c);
     if (c.msg_id == 20001) launch = run;
   }
-  // The last request asked the emulator to quit: it has printed every packet once it ended.
-  const auto packets = emulator.WaitForLines(ipc_test::ToolProcess::Event("packet"), 99);
+  // The last request asked the emulator to quit: once it ended it has printed every packet it
+  // took, though not always in the order they came (its pools handle packets side by side).
   ASSERT_TRUE(emulator.WaitForLine(ipc_test::ToolProcess::Event("exit")));
-  ASSERT_EQ(packets.size(), delivered.size());
-  for (std::size_t i = 0; i < packets.size(); ++i) {
-    const json& packet = packets[i]["packet"];
-    EXPECT_EQ(packet["msg_id"], delivered[i]->msg_id) << i;
-    EXPECT_EQ(packet["from"], 110009) << i;
-    if (delivered[i]->msg_id != 20001) {
-      EXPECT_EQ(packet["data"], delivered[i]->data) << i;
+  std::vector<json> launches;
+  std::multiset<std::string> requests;
+  for (const json& line : emulator.Lines()) {
+    if (line.value("event", "") != "packet") continue;
+    const json& packet = line["packet"];
+    EXPECT_EQ(packet["from"], 110009);
+    if (packet["msg_id"] == 20001) {
+      launches.push_back(packet["data"]);
+    } else {
+      requests.insert(json({packet["msg_id"], packet["data"]}).dump());
     }
   }
+  std::multiset<std::string> expected;
+  for (const Case* c : delivered) {
+    if (c->msg_id != 20001) expected.insert(json({c->msg_id, c->data}).dump());
+  }
+  EXPECT_EQ(requests, expected);
+  ASSERT_EQ(launches.size(), 1u);
   // The launch record's own trace id gives way to the launcher's new one, the one confirmed.
-  const json& record = packets[0]["packet"]["data"];
+  const json& record = launches[0];
   EXPECT_EQ(record["pkg_name"], package);
   EXPECT_NE(record["client_trace_id"], "old");
   ASSERT_TRUE(launch);
@@ -379,16 +389,21 @@ TEST(LauncherWithPeers, ActivationReportsReachTheService) {
   EXPECT_EQ(failed.exit_code, 0u);
   EXPECT_TRUE(failed.Has("LaunchTarget: [result]:")) << failed.raw_log;
 
+  // The service handles packets side by side: the reports are compared without their order.
   const auto reports = service.WaitForLines(ipc_test::ToolProcess::Packet(40106), 4);
   ASSERT_EQ(reports.size(), 4u);
-  const std::vector<std::string> events{
-      "successful_activate_launcher_exe", "successful_activate_market_process_exe",
-      "successful_activate_launcher_exe", "fail_pull_market_process_exe"};
-  for (std::size_t i = 0; i < reports.size(); ++i) {
-    EXPECT_EQ(reports[i]["packet"]["to"], 110003);
-    EXPECT_EQ(reports[i]["packet"]["data"],
-              json({{"event", events[i]}, {"pkgname", package}, {"from", 0}}));
+  std::multiset<std::string> received;
+  for (const json& report : reports) {
+    EXPECT_EQ(report["packet"]["to"], 110003);
+    received.insert(report["packet"]["data"].dump());
   }
+  std::multiset<std::string> expected;
+  for (const char* event :
+       {"successful_activate_launcher_exe", "successful_activate_market_process_exe",
+        "successful_activate_launcher_exe", "fail_pull_market_process_exe"}) {
+    expected.insert(json({{"event", event}, {"pkgname", package}, {"from", 0}}).dump());
+  }
+  EXPECT_EQ(received, expected);
   EXPECT_EQ(service.Stop(), 0u);
 
   // Without the service every report is one failed send and one line; the request goes on.
@@ -402,6 +417,36 @@ TEST(LauncherWithPeers, ActivationReportsReachTheService) {
     EXPECT_EQ(std::count(alone.lines.begin(), alone.lines.end(), line), 1) << alone.raw_log;
   }
   EXPECT_TRUE(alone.Has("LaunchTarget: [result]:")) << alone.raw_log;
+}
+
+// A request for the running client, read from the launcher's own command line: a URL is handed
+// on, "silent" alone sends nothing, otherwise the window is shown, with "from" as its source.
+TEST(LauncherWithPeers, TheRunningClientGetsTheRequestOfTheCommandLine) {
+  ipc_test::PeerProcess client({"--role", "client"});
+  ASSERT_TRUE(client.WaitReady());
+  for (const std::vector<std::u16string>& options :
+       {std::vector<std::u16string>{u"--pseudo-protocol", u"velmora://client/open?a=1"},
+        {u"--silent"},
+        {u"--from", u"7"}}) {
+    std::vector<std::u16string> arguments{u"--launch-proc-name", u"Velmora.exe"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    const LauncherRun run = RunProgram(arguments);
+    EXPECT_EQ(run.exit_code, 0u);
+    EXPECT_FALSE(run.Has("LaunchTarget: [target]")) << run.raw_log;  // nothing started
+  }
+  // Once the last request's packet is handled, every earlier packet has been taken from the
+  // channel; stopping the client lets its pools finish them.
+  ASSERT_EQ(client.WaitForLines(ipc_test::ToolProcess::Packet(1000), 1).size(), 1u);
+  EXPECT_EQ(client.Stop(), 0u);
+  std::multiset<std::string> packets;
+  for (const json& line : client.Lines()) {
+    if (line.value("event", "") == "packet") {
+      packets.insert(json({line["packet"]["msg_id"], line["packet"]["data"]}).dump());
+    }
+  }
+  EXPECT_EQ(packets, (std::multiset<std::string>{
+                         json({10003, {{"content", "velmora://client/open?a=1"}}}).dump(),
+                         json({1000, {{"cmd_show", 0}, {"source", 7}}}).dump()}));
 }
 
 TEST(LauncherWithPeers, AUrlWithQuotesAndBlanksReachesTheRunningClientUnchanged) {
