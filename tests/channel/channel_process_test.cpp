@@ -433,8 +433,15 @@ TEST_F(ChannelProcessTest, ASenderKilledInTheMiddleOfAMessageLeavesTheOthersWork
   auto receiver = OpenReceiver(name_);
   auto child = test_support::SpawnChild("send_long", {name_});
   ASSERT_TRUE(child);
-  // The child fills the ring with the first fragments and waits for room.
-  ASSERT_TRUE(Eventually([&] { return transport::ring_commit_cursor(*sender_->ring()) == 256; }));
+  // The child fills the ring with the first fragments and waits for room. It is killed only once
+  // its last record is complete: the cursor moves before the record is written, and a sender
+  // that dies in between leaves a slot that no receiver can get past.
+  ASSERT_TRUE(Eventually([&] {
+    transport::ring_segment& ring = *sender_->ring();
+    return transport::ring_commit_cursor(ring) == transport::kRingSlotCount &&
+           std::atomic_ref<std::uint64_t>(ring.slots[transport::kRingSlotCount - 1].commit)
+                   .load() == transport::committed_flag(transport::kRingSlotCount - 1);
+  }));
   ASSERT_TRUE(child->Kill());
 
   const std::vector<std::size_t> sizes = {10, 1000, 100 << 10};
